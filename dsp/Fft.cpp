@@ -1,0 +1,386 @@
+#include "dsp/Fft.h"
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define ORVEX_FFT_SSE2 1
+#endif
+
+namespace Dsp
+{
+namespace
+{
+constexpr int kLogFirstTable = 4; // size 16
+constexpr int kLogLastTable = 15; // size 32768
+constexpr int kLargestQuarterWaveTable = 512;
+
+constexpr int tableEntries(int size)
+{
+    return size <= kLargestQuarterWaveTable ? size / 4 - 1 : size / 8 - 1;
+}
+
+constexpr int totalTableFloats()
+{
+    int floats = 0;
+    for (int log = kLogFirstTable; log <= kLogLastTable; ++log)
+        floats += 2 * tableEntries(1 << log);
+    return floats;
+}
+
+constexpr int log2Of(int n)
+{
+    int log = 0;
+    while ((1 << log) < n)
+        ++log;
+    return log;
+}
+
+// Entry k (k >= 1) of the size-M table holds (cos, sin)(2 pi k / M) at
+// byLog[log2 M][2 (k - 1)]; entry 0, (1, 0), is never stored. Sizes up to
+// 512 store a quarter wave, larger ones an eighth.
+struct TwiddleTables
+{
+    float storage[totalTableFloats()];
+    const float* byLog[kLogLastTable + 1];
+    float c8;
+};
+
+void fillTables(TwiddleTables& t)
+{
+    float* next = t.storage;
+    for (int log = 0; log <= kLogLastTable; ++log)
+        t.byLog[log] = nullptr;
+    for (int log = kLogFirstTable; log <= kLogLastTable; ++log) {
+        const int size = 1 << log;
+        const double step = 2.0 * 3.14159265358979323846 / size;
+        t.byLog[log] = next;
+        for (int k = 1; k <= tableEntries(size); ++k) {
+            const long double angle = static_cast<long double>(k) * static_cast<long double>(step);
+            *next++ = static_cast<float>(std::cos(angle));
+            *next++ = static_cast<float>(std::sin(angle));
+        }
+    }
+    t.c8 = t.byLog[kLogFirstTable][2 * (2 - 1)];
+}
+
+const TwiddleTables& tables()
+{
+    // Initialised once, thread-safely, and read-only afterwards.
+    static const TwiddleTables built = [] {
+        TwiddleTables t{};
+        fillTables(t);
+        return t;
+    }();
+    return built;
+}
+
+// ---------------------------------------------------------------------------
+// Scalar passes
+
+// w^k = exp(2 pi i k / N) for 0 < k < N/4 of a size-N pass.
+template <int N>
+inline void twiddle(const TwiddleTables& t, int k, float& c, float& s)
+{
+    if constexpr (N == 8) {
+        c = t.c8;
+        s = t.c8;
+    } else if constexpr (N <= kLargestQuarterWaveTable) {
+        const float* e = t.byLog[log2Of(N)] + 2 * (k - 1);
+        c = e[0];
+        s = e[1];
+    } else {
+        const float* table = t.byLog[log2Of(N)];
+        if (k < N / 8) {
+            c = table[2 * (k - 1)];
+            s = table[2 * (k - 1) + 1];
+        } else if (k == N / 8) {
+            c = t.c8;
+            s = t.c8;
+        } else {
+            // w^(N/4 - j) = sin(2 pi j / N) + i cos(2 pi j / N)
+            const float* e = table + 2 * (N / 4 - k - 1);
+            c = e[1];
+            s = e[0];
+        }
+    }
+}
+
+template <int N>
+inline void forwardButterflyScalar(float* x, int k, const TwiddleTables& t)
+{
+    constexpr int q = 2 * (N / 4);
+    float* a = x + 2 * k;
+    float* b = a + q;
+    float* c = b + q;
+    float* d = c + q;
+    const float ur = a[0] - c[0], ui = a[1] - c[1];
+    const float vr = b[0] - d[0], vi = b[1] - d[1];
+    a[0] += c[0];
+    a[1] += c[1];
+    b[0] += d[0];
+    b[1] += d[1];
+    // z1 = u + i v, z3 = u - i v
+    const float z1r = ur - vi, z1i = ui + vr;
+    const float z3r = ur + vi, z3i = ui - vr;
+    if (k == 0) {
+        c[0] = z1r;
+        c[1] = z1i;
+        d[0] = z3r;
+        d[1] = z3i;
+        return;
+    }
+    float wc, ws;
+    twiddle<N>(t, k, wc, ws);
+    c[0] = z1r * wc - z1i * ws;
+    c[1] = z1r * ws + z1i * wc;
+    d[0] = z3r * wc + z3i * ws;
+    d[1] = z3i * wc - z3r * ws;
+}
+
+template <int N>
+inline void inverseButterflyScalar(float* x, int k, const TwiddleTables& t)
+{
+    constexpr int q = 2 * (N / 4);
+    float* a = x + 2 * k;
+    float* b = a + q;
+    float* c = b + q;
+    float* d = c + q;
+    float s1r = c[0], s1i = c[1], s3r = d[0], s3i = d[1];
+    if (k != 0) {
+        float wc, ws;
+        twiddle<N>(t, k, wc, ws);
+        s1r = c[0] * wc + c[1] * ws; // c w^-k
+        s1i = c[1] * wc - c[0] * ws;
+        s3r = d[0] * wc - d[1] * ws; // d w^k
+        s3i = d[0] * ws + d[1] * wc;
+    }
+    const float tr = s1r + s3r, ti = s1i + s3i;
+    const float dr = s1r - s3r, di = s1i - s3i;
+    const float e0r = a[0], e0i = a[1], e1r = b[0], e1i = b[1];
+    a[0] = e0r + tr;
+    a[1] = e0i + ti;
+    c[0] = e0r - tr;
+    c[1] = e0i - ti;
+    // e1 -/+ i (s1 - s3)
+    b[0] = e1r + di;
+    b[1] = e1i - dr;
+    d[0] = e1r - di;
+    d[1] = e1i + dr;
+}
+
+template <int N>
+inline void forwardPassScalar(float* x, const TwiddleTables& t)
+{
+    for (int k = 0; k < N / 4; ++k)
+        forwardButterflyScalar<N>(x, k, t);
+}
+
+template <int N>
+inline void inversePassScalar(float* x, const TwiddleTables& t)
+{
+    for (int k = 0; k < N / 4; ++k)
+        inverseButterflyScalar<N>(x, k, t);
+}
+
+// ---------------------------------------------------------------------------
+// SSE2 passes: two butterflies (k, k + 1) per step.
+
+#ifdef ORVEX_FFT_SSE2
+constexpr int kSmallestVectorPass = 32;
+
+inline __m128 signEven() { return _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, 0, INT32_MIN, 0)); }
+inline __m128 signOdd() { return _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN)); }
+inline __m128 swapPairs(__m128 z) { return _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 3, 0, 1)); }
+
+// z w for two complex pairs.
+inline __m128 multiply(__m128 z, __m128 w)
+{
+    const __m128 re = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 2, 0, 0));
+    const __m128 im = _mm_shuffle_ps(z, z, _MM_SHUFFLE(3, 3, 1, 1));
+    return _mm_add_ps(_mm_mul_ps(re, w), _mm_xor_ps(_mm_mul_ps(im, swapPairs(w)), signEven()));
+}
+
+// z conj(w) for two complex pairs.
+inline __m128 multiplyConjugate(__m128 z, __m128 w)
+{
+    const __m128 re = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 2, 0, 0));
+    const __m128 im = _mm_shuffle_ps(z, z, _MM_SHUFFLE(3, 3, 1, 1));
+    return _mm_add_ps(_mm_xor_ps(_mm_mul_ps(re, w), signOdd()), _mm_mul_ps(im, swapPairs(w)));
+}
+
+// i z for two complex pairs.
+inline __m128 timesI(__m128 z) { return _mm_xor_ps(swapPairs(z), signEven()); }
+
+// Calls body(k, twiddles of k and k + 1) for every even k of a size-N pass.
+template <int N, class Body>
+inline void forEachTwiddlePair(const TwiddleTables& t, Body body)
+{
+    const float* e = t.byLog[log2Of(N)];
+    body(0, _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    if constexpr (N <= kLargestQuarterWaveTable) {
+        for (int k = 2; k < N / 4; k += 2)
+            body(k, _mm_loadu_ps(e + 2 * (k - 1)));
+    } else {
+        for (int k = 2; k < N / 8; k += 2)
+            body(k, _mm_loadu_ps(e + 2 * (k - 1)));
+        const float* f = e + 2 * (N / 8 - 2);
+        body(N / 8, _mm_setr_ps(t.c8, t.c8, f[1], f[0]));
+        // Entries j - 1 and j, reversed and swapped, are w^(k+1) and w^k.
+        for (int k = N / 8 + 2; k < N / 4; k += 2) {
+            const __m128 v = _mm_loadu_ps(e + 2 * (N / 4 - k - 2));
+            body(k, _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)));
+        }
+    }
+}
+
+template <int N>
+inline void forwardPassVector(float* x, const TwiddleTables& t)
+{
+    constexpr int q = 2 * (N / 4);
+    forEachTwiddlePair<N>(t, [x](int k, __m128 w) {
+        float* p = x + 2 * k;
+        const __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + q);
+        const __m128 c = _mm_loadu_ps(p + 2 * q), d = _mm_loadu_ps(p + 3 * q);
+        const __m128 u = _mm_sub_ps(a, c);
+        const __m128 iv = timesI(_mm_sub_ps(b, d));
+        _mm_storeu_ps(p, _mm_add_ps(a, c));
+        _mm_storeu_ps(p + q, _mm_add_ps(b, d));
+        _mm_storeu_ps(p + 2 * q, multiply(_mm_add_ps(u, iv), w));
+        _mm_storeu_ps(p + 3 * q, multiplyConjugate(_mm_sub_ps(u, iv), w));
+    });
+}
+
+template <int N>
+inline void inversePassVector(float* x, const TwiddleTables& t)
+{
+    constexpr int q = 2 * (N / 4);
+    forEachTwiddlePair<N>(t, [x](int k, __m128 w) {
+        float* p = x + 2 * k;
+        const __m128 e0 = _mm_loadu_ps(p), e1 = _mm_loadu_ps(p + q);
+        const __m128 s1 = multiplyConjugate(_mm_loadu_ps(p + 2 * q), w);
+        const __m128 s3 = multiply(_mm_loadu_ps(p + 3 * q), w);
+        const __m128 sum = _mm_add_ps(s1, s3);
+        const __m128 idiff = timesI(_mm_sub_ps(s1, s3));
+        _mm_storeu_ps(p, _mm_add_ps(e0, sum));
+        _mm_storeu_ps(p + 2 * q, _mm_sub_ps(e0, sum));
+        _mm_storeu_ps(p + q, _mm_sub_ps(e1, idiff));
+        _mm_storeu_ps(p + 3 * q, _mm_add_ps(e1, idiff));
+    });
+}
+#endif
+
+template <int N, bool Vector>
+inline void forwardPass(float* x, const TwiddleTables& t)
+{
+#ifdef ORVEX_FFT_SSE2
+    if constexpr (Vector && N >= kSmallestVectorPass) {
+        forwardPassVector<N>(x, t);
+        return;
+    }
+#endif
+    forwardPassScalar<N>(x, t);
+}
+
+template <int N, bool Vector>
+inline void inversePass(float* x, const TwiddleTables& t)
+{
+#ifdef ORVEX_FFT_SSE2
+    if constexpr (Vector && N >= kSmallestVectorPass) {
+        inversePassVector<N>(x, t);
+        return;
+    }
+#endif
+    inversePassScalar<N>(x, t);
+}
+
+// ---------------------------------------------------------------------------
+// One routine per size, unrolled at compile time into a fixed sequence of
+// passes and smaller transforms.
+
+template <int N, bool Vector>
+struct Transform
+{
+    static void forward(float* x, const TwiddleTables& t)
+    {
+        forwardPass<N, Vector>(x, t);
+        Transform<N / 2, Vector>::forward(x, t);
+        Transform<N / 4, Vector>::forward(x + N, t);
+        Transform<N / 4, Vector>::forward(x + 3 * N / 2, t);
+    }
+
+    static void inverse(float* x, const TwiddleTables& t)
+    {
+        Transform<N / 2, Vector>::inverse(x, t);
+        Transform<N / 4, Vector>::inverse(x + N, t);
+        Transform<N / 4, Vector>::inverse(x + 3 * N / 2, t);
+        inversePass<N, Vector>(x, t);
+    }
+};
+
+template <bool Vector>
+struct Transform<2, Vector>
+{
+    static void forward(float* x, const TwiddleTables&)
+    {
+        const float ar = x[0], ai = x[1];
+        x[0] = ar + x[2];
+        x[1] = ai + x[3];
+        x[2] = ar - x[2];
+        x[3] = ai - x[3];
+    }
+    static void inverse(float* x, const TwiddleTables& t) { forward(x, t); }
+};
+
+template <bool Vector>
+struct Transform<1, Vector>
+{
+    static void forward(float*, const TwiddleTables&) {}
+    static void inverse(float*, const TwiddleTables&) {}
+};
+
+template <bool Vector, int N>
+bool runIfSize(int n, float* data, bool inverse, const TwiddleTables& t)
+{
+    if (n != N)
+        return false;
+    if (inverse)
+        Transform<N, Vector>::inverse(data, t);
+    else
+        Transform<N, Vector>::forward(data, t);
+    return true;
+}
+
+template <bool Vector, int... Log>
+void dispatch(int n, float* data, bool inverse, std::integer_sequence<int, Log...>)
+{
+    if (!data)
+        return;
+    const TwiddleTables& t = tables();
+    (runIfSize<Vector, 2 << Log>(n, data, inverse, t) || ...);
+}
+
+// Sizes 2 << 0 .. 2 << 14, that is 2 .. 32768.
+using SupportedSizes = std::make_integer_sequence<int, 15>;
+} // namespace
+
+void fftForward(int n, float* data) { dispatch<true>(n, data, false, SupportedSizes{}); }
+void fftInverse(int n, float* data) { dispatch<true>(n, data, true, SupportedSizes{}); }
+void fftForwardScalar(int n, float* data) { dispatch<false>(n, data, false, SupportedSizes{}); }
+void fftInverseScalar(int n, float* data) { dispatch<false>(n, data, true, SupportedSizes{}); }
+
+void buildFftTables() { tables(); }
+
+int fftFrequencyAt(int n, int position)
+{
+    if (n <= 2)
+        return position;
+    if (position < n / 2)
+        return 2 * fftFrequencyAt(n / 2, position);
+    if (position < 3 * n / 4)
+        return 4 * fftFrequencyAt(n / 4, position - n / 2) + 1;
+    return (4 * fftFrequencyAt(n / 4, position - 3 * n / 4) - 1 + n) % n;
+}
+} // namespace Dsp
