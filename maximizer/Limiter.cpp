@@ -1,0 +1,203 @@
+#include "Limiter.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+// Driven samples are bounded so that peaks, gains and products stay finite.
+constexpr float kLargestSample = 1.0e30f;
+
+// Auto release: recovery from short transients takes this fraction of the
+// release time, recovery from sustained reduction this multiple of it, and the
+// sustained level follows the gain over this multiple of it.
+constexpr double kAutoFast = 0.25;
+constexpr double kAutoSlow = 2.0;
+constexpr double kAutoSustain = 4.0;
+
+float bounded(float value, float low, float high, float fallback)
+{
+    return std::isfinite(value) ? std::min(std::max(value, low), high) : fallback;
+}
+
+float onePole(double seconds, double rate)
+{
+    return static_cast<float>(1.0 - std::exp(-1.0 / (seconds * rate)));
+}
+
+float fromDb(double db)
+{
+    return static_cast<float>(std::pow(10.0, db / 20.0));
+}
+} // namespace
+
+Limiter::Limiter() : computers{GainComputer(kLookahead), GainComputer(kLookahead)}
+{
+    for (int c = 0; c < kChannels; ++c)
+    {
+        history[c].assign(kLatency + kChunk, 0.0f);
+        peaks[c].assign(kChunk, 0.0f);
+        gains[c].assign(kChunk, 1.0f);
+    }
+    updateCoefficients();
+}
+
+void Limiter::setSampleRate(double rate)
+{
+    if (std::isfinite(rate) && rate > 0.0)
+        sampleRate = rate;
+    updateCoefficients();
+}
+
+void Limiter::setSettings(const LimiterSettings& wanted)
+{
+    const LimiterSettings defaults;
+    settings.thresholdDb = bounded(wanted.thresholdDb, -30.0f, 0.0f, defaults.thresholdDb);
+    settings.ceilingDb = bounded(wanted.ceilingDb, -30.0f, 0.0f, defaults.ceilingDb);
+    settings.releaseMs = bounded(wanted.releaseMs, 1.0f, 1000.0f, defaults.releaseMs);
+    settings.link = bounded(wanted.link, 0.0f, 1.0f, defaults.link);
+    settings.truePeak = wanted.truePeak;
+    settings.autoRelease = wanted.autoRelease;
+    updateCoefficients();
+}
+
+void Limiter::updateCoefficients()
+{
+    drive = fromDb(-settings.thresholdDb);
+    ceiling = fromDb(settings.ceilingDb);
+
+    const double seconds = settings.releaseMs * 0.001;
+    ReleaseCoefficients release;
+    release.normal = onePole(seconds, sampleRate);
+    release.fast = onePole(seconds * kAutoFast, sampleRate);
+    release.slow = onePole(seconds * kAutoSlow, sampleRate);
+    release.sustain = onePole(seconds * kAutoSustain, sampleRate);
+    release.automatic = settings.autoRelease;
+
+    const bool nowLinked = settings.link >= 1.0f;
+    // The second chain idles while linked; it continues from the common state.
+    if (linked && !nowLinked)
+        computers[1] = computers[0];
+    linked = nowLinked;
+
+    for (auto& computer : computers)
+    {
+        computer.setCeiling(ceiling);
+        computer.setRelease(release);
+    }
+}
+
+void Limiter::reset()
+{
+    for (int c = 0; c < kChannels; ++c)
+    {
+        std::fill(history[c].begin(), history[c].end(), 0.0f);
+        computers[c].reset();
+        lastPeak[c] = 0.0f;
+    }
+    clamped = 0;
+}
+
+void Limiter::process(const float* const* inputs, float* const* outputs, int frames, bool accumulate)
+{
+    for (int offset = 0; offset < frames; offset += kChunk)
+        processChunk(inputs, outputs, offset, std::min(kChunk, frames - offset), accumulate);
+}
+
+void Limiter::processChunk(const float* const* inputs, float* const* outputs, int offset, int n, bool accumulate)
+{
+    for (int c = 0; c < kChannels; ++c)
+        loadInput(inputs ? inputs[c] : nullptr, history[c].data() + kLatency, offset, n);
+
+    detectPeaks(n);
+    linkPeaks(n);
+
+    const int second = linked ? 0 : 1;
+    computers[0].process(peaks[0].data(), gains[0].data(), n);
+    if (!linked)
+        computers[1].process(peaks[1].data(), gains[1].data(), n);
+
+    for (int c = 0; c < kChannels; ++c)
+    {
+        float* output = outputs && outputs[c] ? outputs[c] + offset : nullptr;
+        if (output)
+            writeOutput(history[c].data(), gains[c == 0 ? 0 : second].data(), output, n, accumulate);
+        // Keep the newest kLatency samples as the next chunk's history.
+        std::memmove(history[c].data(), history[c].data() + n, kLatency * sizeof(float));
+    }
+}
+
+void Limiter::loadInput(const float* input, float* target, int offset, int n) const
+{
+    if (!input)
+    {
+        std::fill(target, target + n, 0.0f);
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+    {
+        const float sample = input[offset + i];
+        // NaN fails the comparison and infinity exceeds it: both become silence.
+        const float driven = std::fabs(sample) <= FLT_MAX ? sample * drive : 0.0f;
+        target[i] = std::min(std::max(driven, -kLargestSample), kLargestSample);
+    }
+}
+
+void Limiter::detectPeaks(int n)
+{
+    for (int c = 0; c < kChannels; ++c)
+    {
+        const float* x = history[c].data() + kLatency;
+        float* peak = peaks[c].data();
+        if (!settings.truePeak)
+        {
+            TruePeakDetector::samplePeak(x, peak, n);
+            lastPeak[c] = peak[n - 1];
+            continue;
+        }
+        detector.truePeak(x, peak, n);
+        // Each sample also answers for the interval before it, so both of its
+        // neighbouring inter-sample peaks bound its gain.
+        const float newest = peak[n - 1];
+        for (int i = n - 1; i > 0; --i)
+            peak[i] = std::max(peak[i], peak[i - 1]);
+        peak[0] = std::max(peak[0], lastPeak[c]);
+        lastPeak[c] = newest;
+    }
+}
+
+void Limiter::linkPeaks(int n)
+{
+    float* left = peaks[0].data();
+    float* right = peaks[1].data();
+    if (linked)
+    {
+        for (int i = 0; i < n; ++i)
+            left[i] = std::max(left[i], right[i]);
+        return;
+    }
+    const float link = settings.link;
+    for (int i = 0; i < n; ++i)
+    {
+        const float l = left[i];
+        const float r = right[i];
+        left[i] = std::max(l, link * r);
+        right[i] = std::max(r, link * l);
+    }
+}
+
+void Limiter::writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate)
+{
+    std::uint32_t over = 0;
+    for (int i = 0; i < n; ++i)
+    {
+        const float y = delayed[i] * gain[i];
+        const float limited = std::min(std::max(y, -ceiling), ceiling);
+        over += limited != y;
+        output[i] = accumulate ? output[i] + limited : limited;
+    }
+    clamped += over;
+}

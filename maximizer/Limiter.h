@@ -1,0 +1,96 @@
+// Stereo brickwall lookahead limiter: the DSP core of the maximizer plug-in,
+// free of any plug-in interface.
+//
+// Signal path per channel: input x drive (the threshold), then a delay line of
+// kLatency samples, times the gain from a GainComputer, then a final clamp to
+// the ceiling that only catches what a sudden ceiling change leaves behind.
+// The side chain sees the driven input through the TruePeakDetector (sample or
+// true peak, the same delay either way), so the gain has reached its value by
+// the time a peak leaves the delay line. Channels are linked by letting each
+// channel's detector also see `link` times the other channel's peak.
+//
+// Latency: kLatency samples at every sample rate and setting.
+// With a gain of 1 (nothing above the ceiling within reach) the output is the
+// input delayed by kLatency samples, bit for bit.
+// Non-finite input samples are processed as silence.
+// All buffers are allocated by the constructor; process() never allocates and
+// takes blocks of any length. Not thread-safe: the owner serialises calls.
+#pragma once
+
+#include "GainComputer.h"
+#include "TruePeakDetector.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+struct LimiterSettings
+{
+    float thresholdDb = 0.0f; // 0 to -30: lowering it drives the input up by as much
+    float ceilingDb = -0.1f;  // -30 to 0: the output's peak never exceeds it
+    float releaseMs = 100.0f; // 1 to 1000: time constant of the recovery
+    float link = 1.0f;        // 0 (independent channels) to 1 (one common gain)
+    bool truePeak = false;    // detect inter-sample peaks by 4x interpolation
+    bool autoRelease = false; // program-dependent release
+
+    bool operator==(const LimiterSettings& o) const
+    {
+        return thresholdDb == o.thresholdDb && ceilingDb == o.ceilingDb && releaseMs == o.releaseMs &&
+               link == o.link && truePeak == o.truePeak && autoRelease == o.autoRelease;
+    }
+    bool operator!=(const LimiterSettings& o) const { return !(*this == o); }
+};
+
+class Limiter
+{
+public:
+    static constexpr int kChannels = 2;
+    // Samples over which the gain ramps down ahead of a peak.
+    static constexpr int kLookahead = 81;
+    static constexpr int kLatency = TruePeakDetector::kDelay + kLookahead - 1;
+
+    Limiter();
+
+    // Both recompute the time constants; neither touches the audio state.
+    void setSampleRate(double rate);
+    void setSettings(const LimiterSettings& settings);
+    const LimiterSettings& getSettings() const { return settings; }
+
+    // Clears the delay line and the gain state (silence in, unity gain).
+    void reset();
+
+    // Processes `frames` frames of two channels. Input and output channels may
+    // be the same buffers. With `accumulate` the result is added to the
+    // outputs instead of replacing them. Null channel pointers read as silence
+    // and are not written.
+    void process(const float* const* inputs, float* const* outputs, int frames, bool accumulate);
+
+    // Output samples the final clamp had to bring to the ceiling since reset().
+    std::uint64_t clampedSamples() const { return clamped; }
+
+private:
+    static constexpr int kChunk = TruePeakDetector::kMaxBlock;
+
+    void updateCoefficients();
+    void processChunk(const float* const* inputs, float* const* outputs, int offset, int n, bool accumulate);
+    void loadInput(const float* input, float* history, int offset, int n) const;
+    void detectPeaks(int n);
+    void linkPeaks(int n);
+    void writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate);
+
+    LimiterSettings settings;
+    double sampleRate = 44100.0;
+    float drive = 1.0f;
+    float ceiling = 1.0f;
+    bool linked = true;
+
+    TruePeakDetector detector;
+    // Per channel: kLatency samples of history followed by the current chunk.
+    std::array<std::vector<float>, kChannels> history;
+    std::array<std::vector<float>, kChannels> peaks;
+    std::array<std::vector<float>, kChannels> gains;
+    std::array<GainComputer, kChannels> computers;
+    // Peak of the interval before the chunk's first, per channel (true peak mode).
+    std::array<float, kChannels> lastPeak{};
+    std::uint64_t clamped = 0;
+};
