@@ -1,0 +1,89 @@
+// AGain: the multiband maximizer effect. It loads the inner single-band
+// maximizer from its own folder, hosts six instances of it (five bands and a
+// master), splits every block into five linear-phase bands, runs each band
+// through its instance, sums the enabled bands and runs the sum through the
+// master.
+//
+// Threads: processReplacing runs on the host's audio thread; parameter,
+// sample-rate and block-size calls may come from any other thread. The effect
+// lock serialises block processing, the crossover rebuild and teardown; the
+// own parameter values are atomics read by processing at its next block.
+// Latency: reported in the record's initialDelay (see rebuildCrossovers).
+#pragma once
+
+#include "crossover/GrowableBuffer.h"
+#include "plugin/Platform.h"
+#include "vst/AudioEffectX.h"
+
+#include <atomic>
+
+class AGain : public AudioEffectX
+{
+public:
+    static constexpr int kNumBands = 5;
+    static constexpr int kNumCrossovers = 4;
+    static constexpr int kNumInstances = 6;
+    static constexpr int kMasterInstance = 5;
+    static constexpr int kNumOwnParams = 13;
+    static constexpr int kNumForwardedParams = 6;
+    static constexpr int kNumParams = kNumOwnParams + kNumInstances * kNumForwardedParams;
+    static constexpr int kInitialDelay = 6848;
+
+    // Loads the inner maximizer and creates, opens and resumes its six
+    // instances; on failure shows one start-up message and stays usable
+    // without them. Allocates; may throw std::bad_alloc (the entry catches it).
+    explicit AGain(audioMasterCallback audioMaster);
+    // Suspends and closes the instances under the lock, then frees the library.
+    ~AGain() override;
+
+    void setSampleRate(float newSampleRate) override;
+    void setBlockSize(VstInt32 newBlockSize) override;
+
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // Copies the double-precision inputs to the outputs unchanged; no lock.
+    void processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames) override;
+
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+    void setProgramName(char* name) override;
+    void getProgramName(char* name) override;
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
+    void getParameterName(VstInt32 index, char* text) override;
+
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    VstInt32 getVendorVersion() override;
+
+private:
+    void loadInnerMaximizer();
+    bool createInstances(VstPluginMainProc entry);
+    // Dispatcher call on an instance with the interface's neutral arguments.
+    static VstIntPtr callInstance(AEffect* instance, VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                                  void* ptr = nullptr, float opt = 0.0f);
+    // Suspend, `opcode` with value/opt, resume on every instance, bands first;
+    // nothing when the master is missing.
+    void forwardToInstances(VstInt32 opcode, VstIntPtr value, float opt);
+    // Instance serving a forwarded parameter index (13..48), or null.
+    AEffect* forwardedInstance(VstInt32 index, VstInt32& innerIndex) const;
+    void getForwardedName(VstInt32 index, char* text);
+    void rebuildCrossovers();
+    // Audio path pieces, all called under the effect lock.
+    bool ensureSumCapacity(VstInt32 frames);
+    bool prepareBands(float** inputs, VstInt32 frames, float* (&bands)[kNumBands][2]);
+    void mixBands(float* const (&bands)[kNumBands][2], float** outputs, VstInt32 frames);
+    void releaseBands(VstInt32 frames);
+    static void zeroChannels(float** channels, VstInt32 frames);
+
+    Platform::EffectLock effectLock;
+    void* innerLibrary = nullptr;
+    GrowableBuffer inputCopy;
+    GrowableBuffer sumLeft;
+    GrowableBuffer sumRight;
+    AEffect* instances[kNumInstances] = {};
+    std::atomic<float> bandEnable[kNumBands];
+    std::atomic<float> crossoverFreq[kNumCrossovers];
+    std::atomic<float> slope[kNumCrossovers];
+    char programName[kVstMaxProgNameLen + 1] = {};
+};

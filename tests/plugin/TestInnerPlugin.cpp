@@ -1,0 +1,157 @@
+// A stand-in for the inner maximizer, built from our own effect base: every
+// call it receives is appended to a log that the test host reads through the
+// exported orvexTestCalls(). Its processing is a pure delay of `delay`
+// samples (0 by default), so the whole effect's timing can be checked.
+#include "vst/AudioEffectX.h"
+#include "vst/TextConversion.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define TEST_EXPORT extern "C" __declspec(dllexport)
+#else
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace
+{
+
+constexpr int kNumParams = 16;
+
+struct Settings
+{
+    int failAtCreation = -1;
+    int nameLength = 0;
+    int delay = 0;
+};
+
+Settings settings;
+int created = 0;
+std::string calls;
+std::string callsCopy;
+
+void record(int id, const std::string& line)
+{
+    calls += std::to_string(id) + " " + line + "\n";
+}
+
+std::string number(double value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+class TestInner : public AudioEffectX
+{
+public:
+    TestInner(audioMasterCallback host, int id) : AudioEffectX(host, 1, kNumParams), id(id)
+    {
+        setNumInputs(2);
+        setNumOutputs(2);
+        setInitialDelay(settings.delay);
+        for (auto& line : delayLines)
+            line.assign(static_cast<std::size_t>(settings.delay) + 1, 0.0f);
+        record(id, "host " + number(static_cast<double>(host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f))) +
+                       " " + number(static_cast<double>(host(nullptr, audioMasterGetSampleRate, 0, 0, nullptr, 0.0f))));
+    }
+
+    void open() override { record(id, "open"); }
+    void close() override { record(id, "close"); }
+    void suspend() override { record(id, "mains 0"); }
+    void resume() override { record(id, "mains 1"); }
+    void setSampleRate(float rate) override { record(id, "rate " + number(rate)); }
+    void setBlockSize(VstInt32 size) override { record(id, "blocksize " + number(size)); }
+
+    void setParameter(VstInt32 index, float value) override
+    {
+        record(id, "set " + number(index) + " " + number(value));
+        if (index >= 0 && index < kNumParams)
+            values[index] = value;
+    }
+
+    float getParameter(VstInt32 index) override
+    {
+        return index >= 0 && index < kNumParams ? values[index] : 0.0f;
+    }
+
+    void getParameterName(VstInt32 index, char* text) override
+    {
+        std::string name = "Name" + std::to_string(index);
+        if (settings.nameLength > 0)
+            name = std::string(static_cast<std::size_t>(settings.nameLength), static_cast<char>('a' + index));
+        copyText(text, name.c_str(), 63);
+    }
+
+    void getParameterLabel(VstInt32 index, char* text) override
+    {
+        copyText(text, ("lab" + std::to_string(index)).c_str(), 8);
+    }
+
+    void getParameterDisplay(VstInt32 index, char* text) override
+    {
+        copyText(text, ("dsp" + std::to_string(index)).c_str(), 8);
+    }
+
+    // Accumulating: adds the delayed input to the outputs.
+    void process(float** inputs, float** outputs, VstInt32 frames) override { run(inputs, outputs, frames, true); }
+    void processReplacing(float** inputs, float** outputs, VstInt32 frames) override
+    {
+        run(inputs, outputs, frames, false);
+    }
+
+private:
+    void run(float** inputs, float** outputs, VstInt32 frames, bool accumulate)
+    {
+        const std::size_t length = delayLines[0].size();
+        for (VstInt32 i = 0; i < frames; ++i)
+        {
+            for (int c = 0; c < 2; ++c)
+            {
+                std::vector<float>& line = delayLines[c];
+                line[position] = inputs[c][i];
+                const float delayed = line[(position + 1) % length];
+                outputs[c][i] = accumulate ? outputs[c][i] + delayed : delayed;
+            }
+            position = (position + 1) % length;
+        }
+    }
+
+    int id;
+    float values[kNumParams] = {};
+    std::vector<float> delayLines[2];
+    std::size_t position = 0;
+};
+
+} // namespace
+
+TEST_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)
+{
+    const int id = created++;
+    if (id == settings.failAtCreation)
+    {
+        record(id, "refused");
+        return nullptr;
+    }
+    return (new TestInner(host, id))->getAeffect();
+}
+
+// Resets the log and the creation count and sets how the next instances behave:
+// the creation (counted from 0) that answers null, the length of every
+// parameter name (0: "Name<index>"), and the processing delay in samples.
+TEST_EXPORT void orvexTestConfigure(int failAtCreation, int nameLength, int delay)
+{
+    settings = Settings{failAtCreation, nameLength, delay};
+    created = 0;
+    calls.clear();
+}
+
+// Every call recorded since the last configure or take, one per line; clears the log.
+TEST_EXPORT const char* orvexTestTakeCalls()
+{
+    callsCopy = calls;
+    calls.clear();
+    return callsCopy.c_str();
+}
