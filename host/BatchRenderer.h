@@ -1,0 +1,31 @@
+// Renders many files in parallel, one plug-in instance per file, reporting
+// each file as it completes. One file's failure does not stop the others.
+#pragma once
+
+#include "Renderer.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct RenderJob
+{
+    std::string input;
+    std::string output;
+};
+
+class BatchRenderer
+{
+public:
+    BatchRenderer(const Renderer& renderer, int threads) : renderer(renderer), threads(threads) {}
+
+    // Refuses (as failures, before rendering) jobs whose output is one of the
+    // inputs or the output of an earlier job. Reports go to `reports`, one
+    // "orvex: " line per failure to `errors`. Returns the number of failures.
+    int run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
+            bool showProgress) const;
+
+private:
+    const Renderer& renderer;
+    int threads;
+};

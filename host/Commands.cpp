@@ -1,0 +1,188 @@
+#include "Commands.h"
+
+#include "BatchRenderer.h"
+#include "CsvWriter.h"
+#include "DemoSynth.h"
+#include "HostError.h"
+#include "InterruptFlag.h"
+#include "PluginInstance.h"
+#include "ProgressBar.h"
+#include "RenderReport.h"
+#include "SoundFileWriter.h"
+#include "SoundFormat.h"
+#include "SvgPlotWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <thread>
+
+namespace
+{
+constexpr int kInterruptedStatus = 130;
+constexpr int kDemoRate = 44100;
+constexpr double kDemoSeconds = 20.0;
+constexpr std::uint32_t kDemoSeed = 20240611;
+
+bool isFolder(const std::string& path)
+{
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string flagNames(int flags)
+{
+    static const std::pair<int, const char*> kNames[] = {
+        {effFlagsHasEditor, "editor"},       {effFlagsHasClip, "clip"},
+        {effFlagsHasVu, "vu"},               {effFlagsCanMono, "mono"},
+        {effFlagsCanReplacing, "replacing"}, {effFlagsProgramChunks, "chunks"},
+        {effFlagsIsSynth, "synth"},          {effFlagsNoSoundInStop, "no-tail"},
+        {effFlagsExtIsAsync, "async"},       {effFlagsExtHasBuffer, "external-buffer"},
+        {effFlagsCanDoubleReplacing, "double-replacing"}};
+    std::string names;
+    for (const auto& [bit, name] : kNames)
+        if (flags & bit)
+            names += (names.empty() ? "" : ", ") + std::string(name);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(flags));
+    return std::string(hex) + (names.empty() ? "" : " (" + names + ")");
+}
+
+// Every --set resolved once before any work, so a typo fails fast and once.
+void checkSettings(const std::shared_ptr<PluginLibrary>& library, const std::vector<ParameterSetting>& settings,
+                   float sampleRate, int blockSize)
+{
+    if (settings.empty())
+        return;
+    PluginInstance instance(library, sampleRate, blockSize);
+    ParameterResolver(instance).apply(settings);
+}
+} // namespace
+
+std::vector<ParameterSetting> Commands::parseSettings(const std::vector<std::string>& texts)
+{
+    std::vector<ParameterSetting> settings;
+    for (const std::string& text : texts)
+        settings.push_back(ParameterSetting::parse(text));
+    return settings;
+}
+
+std::string Commands::outputFor(const std::string& input, const std::string& outDir)
+{
+    const auto slash = input.rfind('/');
+    const std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    if (!outDir.empty())
+        return outDir + (outDir.back() == '/' ? "" : "/") + name;
+    const auto dot = name.rfind('.');
+    const std::string folder = slash == std::string::npos ? "" : input.substr(0, slash + 1);
+    if (dot == std::string::npos || dot == 0)
+        return folder + name + "-orvex";
+    return folder + name.substr(0, dot) + "-orvex" + name.substr(dot);
+}
+
+int Commands::info(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out)
+{
+    PluginInstance instance(PluginLibrary::load(plugin), sampleRate, blockSize);
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", static_cast<unsigned>(instance.record()->uniqueID));
+    out << "Plug-in:        " << plugin << "\n"
+        << "Effect name:    " << instance.effectName() << "\n"
+        << "Vendor:         " << instance.vendor() << "\n"
+        << "Product:        " << instance.product() << "\n"
+        << "Vendor version: " << instance.vendorVersion() << "\n"
+        << "Unique ID:      " << instance.uniqueIdText() << " (" << id << ")\n"
+        << "Inputs:         " << instance.numInputs() << "\n"
+        << "Outputs:        " << instance.numOutputs() << "\n"
+        << "Flags:          " << flagNames(instance.flags()) << "\n"
+        << "Latency:        " << instance.latency() << " samples at " << sampleRate << " Hz\n"
+        << "Parameters:     " << instance.numParams() << "\n";
+    char line[256];
+    std::snprintf(line, sizeof line, "  %5s  %-24s %-8s %-12s %s\n", "index", "name", "label", "display", "value");
+    out << line;
+    for (int index = 0; index < instance.numParams(); ++index)
+    {
+        std::snprintf(line, sizeof line, "  %5d  %-24s %-8s %-12s %.6f\n", index, instance.paramName(index).c_str(),
+                      instance.paramLabel(index).c_str(), instance.paramDisplay(index).c_str(),
+                      static_cast<double>(instance.getParameter(index)));
+        out << line;
+    }
+    return 0;
+}
+
+int Commands::render(const RenderOptions& options, std::ostream& out, std::ostream& err)
+{
+    if (!options.output.empty() && options.inputs.size() != 1)
+        throw HostError("-o names one output file; use --out-dir for several inputs");
+    if (!options.outDir.empty() && !isFolder(options.outDir))
+        throw HostError("output folder " + options.outDir + " does not exist");
+    const std::vector<ParameterSetting> settings = parseSettings(options.settings);
+    const int sampleFormat = SoundFormat::parseSampleFormat(options.format);
+    const auto library = PluginLibrary::load(options.plugin);
+    checkSettings(library, settings, 44100.0f, options.blockSize);
+
+    std::vector<RenderJob> jobs;
+    for (const std::string& input : options.inputs)
+        jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
+    const int threads =
+        options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const Renderer renderer(library, settings, options.blockSize, sampleFormat);
+    const int failures = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
+    if (InterruptFlag::raised())
+        return kInterruptedStatus;
+    return failures ? 1 : 0;
+}
+
+int Commands::measure(const MeasureOptions& options, std::ostream& out)
+{
+    const std::vector<ParameterSetting> settings = parseSettings(options.settings);
+    const ResponseMeasurer measurer(PluginLibrary::load(options.plugin), options.sampleRate, options.blockSize,
+                                    options.points, 1 << 16);
+    const Response response = measurer.measure(settings, options.bands);
+    SvgPlotWriter::write(options.svg, response, "Magnitude response at " + RenderReport::number(options.sampleRate, 0) + " Hz");
+    out << "wrote " << options.svg << "\n";
+    if (!options.csv.empty())
+    {
+        CsvWriter::write(options.csv, response);
+        out << "wrote " << options.csv << "\n";
+    }
+    return 0;
+}
+
+int Commands::demo(const std::string& folder, const std::string& plugin, std::ostream& out, std::ostream&)
+{
+    if (!isFolder(folder) && mkdir(folder.c_str(), 0777) != 0)
+        throw HostError("cannot create " + folder + ": " + std::strerror(errno));
+    std::vector<ParameterSetting> settings;
+    for (const char* band : {"1", "2", "3", "4", "5"})
+        settings.push_back({std::string(band) + ".Threshold", "-6dB"});
+    settings.push_back({"M.Ceiling", "-1dB"});
+
+    const auto library = PluginLibrary::load(plugin);
+    try
+    {
+        checkSettings(library, settings, kDemoRate, 1024);
+    }
+    catch (const HostError& error)
+    {
+        throw HostError(std::string("demo needs the maximizer's parameters 1.Threshold to 5.Threshold and "
+                                    "M.Ceiling: ") + error.what());
+    }
+
+    const std::string input = folder + "/demo-in.wav";
+    const std::string output = folder + "/demo-out.wav";
+    const std::vector<float> mix = DemoSynth(kDemoRate, kDemoSeed).render(kDemoSeconds);
+    SoundFileWriter writer(input, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, kDemoRate);
+    writer.write(mix.data(), static_cast<std::int64_t>(mix.size() / 2));
+    writer.commit();
+    out << "wrote " << input << " (" << kDemoSeconds << " s synthesised mix)\n";
+
+    const RenderResult result = Renderer(library, settings, 1024).render(input, output, {}, &InterruptFlag::flag());
+    out << RenderReport::format(input, output, result);
+
+    const std::string svg = folder + "/demo-bands.svg";
+    const ResponseMeasurer measurer(library, kDemoRate, 1024, 200, 1 << 16);
+    SvgPlotWriter::write(svg, measurer.measure(settings, true), "Demo setting: band responses at 44100 Hz");
+    out << "wrote " << svg << "\n";
+    return 0;
+}

@@ -1,0 +1,32 @@
+#include "RenderReport.h"
+
+#include "SoundFormat.h"
+
+#include <cmath>
+#include <cstdio>
+
+std::string RenderReport::number(double value, int decimals)
+{
+    if (std::isinf(value))
+        return value < 0 ? "-inf" : "inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string RenderReport::format(const std::string& input, const std::string& output, const RenderResult& result)
+{
+    auto row = [](const char* what, const LoudnessStats& stats) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-7s %10s %8s %12s %12s\n", what, number(stats.integratedLufs, 1).c_str(),
+                      number(stats.rangeLu, 1).c_str(), number(stats.samplePeakDb, 2).c_str(),
+                      number(stats.truePeakDb, 2).c_str());
+        return std::string(line);
+    };
+    char header[160];
+    std::snprintf(header, sizeof header, "  %-7s %10s %8s %12s %12s\n", "", "LUFS", "LRA LU", "peak dBFS",
+                  "true dBTP");
+    return input + " -> " + output + " (" + SoundFormat::describe(result.outputFormat) + ", " +
+           std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" + header +
+           row("before", result.before) + row("after", result.after);
+}

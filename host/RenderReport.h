@@ -1,0 +1,13 @@
+// The per-file text report: loudness and peaks before and after rendering.
+#pragma once
+
+#include "Renderer.h"
+
+#include <string>
+
+class RenderReport
+{
+public:
+    static std::string format(const std::string& input, const std::string& output, const RenderResult& result);
+    static std::string number(double value, int decimals); // "-inf" for minus infinity
+};

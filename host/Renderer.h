@@ -1,0 +1,57 @@
+// Renders one audio file through a fresh instance of a plug-in into another
+// file, aligned sample for sample with the input, and measures the loudness
+// and peaks of both.
+//
+// The instance is told the file's sample rate and the block size. Mono files
+// are fed to both plug-in inputs and come out as two channels (nothing the
+// plug-in makes of them is lost); files with more than two channels are
+// refused. The plug-in's latency is compensated: that many frames are dropped
+// at the start and the input is followed by as many frames of silence, so the
+// output has exactly the input's length.
+//
+// render() may run on several threads at once; each call owns its instance.
+#pragma once
+
+#include "LoudnessMeter.h"
+#include "ParameterResolver.h"
+#include "PluginLibrary.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct RenderResult
+{
+    std::int64_t frames = 0;
+    int latency = 0;
+    int outputFormat = 0;
+    LoudnessStats before{};
+    LoudnessStats after{};
+};
+
+class Renderer
+{
+public:
+    using Progress = std::function<void(std::int64_t frames)>;
+
+    // sampleFormat: 0 to keep the input's, else SF_FORMAT_FLOAT/PCM_24/PCM_16.
+    Renderer(std::shared_ptr<PluginLibrary> library, std::vector<ParameterSetting> settings, int blockSize,
+             int sampleFormat = 0);
+
+    // Throws HostError on any failure; the output then does not exist (or is
+    // left as it was). `progress` receives input frames as they are consumed;
+    // a set `cancel` flag stops the render with an "interrupted" error.
+    RenderResult render(const std::string& input, const std::string& output, const Progress& progress = {},
+                        const std::atomic<bool>* cancel = nullptr) const;
+
+    int blockSize() const { return block; }
+
+private:
+    std::shared_ptr<PluginLibrary> library;
+    std::vector<ParameterSetting> settings;
+    int block;
+    int sampleFormat;
+};
