@@ -110,7 +110,7 @@ public:
     virtual VstInt32 getNextShellPlugin(char* name);
 
     // Speaker-arrangement tools. allocateArrangement releases *place, then
-    // allocates (heap, std::malloc) a zeroed block with `channels` entries; on
+    // allocates (std::calloc, released with std::free) a zeroed block with `channels` entries; on
     // failure (also for a negative count) it answers false and leaves *place null.
     virtual bool allocateArrangement(VstSpeakerArrangement** place, VstInt32 channels);
     // Releases *place (std::free) and stores null; answers true.
