@@ -373,6 +373,56 @@ void fftInverseScalar(int n, float* data) { dispatch<false>(n, data, true, Suppo
 
 void buildFftTables() { tables(); }
 
+void multiplySpectraScalar(int n, const float* a, const float* b, float* product)
+{
+    for (int i = 0; i < 2 * n; i += 2) {
+        const float re = a[i] * b[i] - a[i + 1] * b[i + 1];
+        const float im = a[i] * b[i + 1] + a[i + 1] * b[i];
+        product[i] = re;
+        product[i + 1] = im;
+    }
+}
+
+void multiplyAddSpectraScalar(int n, const float* a, const float* b, float* accumulator)
+{
+    for (int i = 0; i < 2 * n; i += 2) {
+        const float re = a[i] * b[i] - a[i + 1] * b[i + 1];
+        const float im = a[i] * b[i + 1] + a[i + 1] * b[i];
+        accumulator[i] += re;
+        accumulator[i + 1] += im;
+    }
+}
+
+#ifdef ORVEX_FFT_SSE2
+void multiplySpectra(int n, const float* a, const float* b, float* product)
+{
+    int i = 0;
+    for (; i + 4 <= 2 * n; i += 4)
+        _mm_storeu_ps(product + i, multiply(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+    multiplySpectraScalar((2 * n - i) / 2, a + i, b + i, product + i);
+}
+
+void multiplyAddSpectra(int n, const float* a, const float* b, float* accumulator)
+{
+    int i = 0;
+    for (; i + 4 <= 2 * n; i += 4) {
+        const __m128 sum = _mm_add_ps(_mm_loadu_ps(accumulator + i), multiply(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+        _mm_storeu_ps(accumulator + i, sum);
+    }
+    multiplyAddSpectraScalar((2 * n - i) / 2, a + i, b + i, accumulator + i);
+}
+#else
+void multiplySpectra(int n, const float* a, const float* b, float* product)
+{
+    multiplySpectraScalar(n, a, b, product);
+}
+
+void multiplyAddSpectra(int n, const float* a, const float* b, float* accumulator)
+{
+    multiplyAddSpectraScalar(n, a, b, accumulator);
+}
+#endif
+
 int fftFrequencyAt(int n, int position)
 {
     if (n <= 2)

@@ -29,6 +29,15 @@ void fftInverse(int n, float* data);
 void fftForwardScalar(int n, float* data);
 void fftInverseScalar(int n, float* data);
 
+// Element-wise complex products of n interleaved values, for spectra in the
+// same order: product = a b, and accumulator += a b. The output may alias an
+// input exactly (same pointer), but not partially.
+void multiplySpectra(int n, const float* a, const float* b, float* product);
+void multiplyAddSpectra(int n, const float* a, const float* b, float* accumulator);
+// Portable scalar versions, the reference for the vector code.
+void multiplySpectraScalar(int n, const float* a, const float* b, float* product);
+void multiplyAddSpectraScalar(int n, const float* a, const float* b, float* accumulator);
+
 // Builds the process-wide twiddle tables on the first call and does nothing
 // afterwards. Thread-safe; the tables never change once built. The transforms
 // build them themselves if needed, so calling this early only moves the cost.

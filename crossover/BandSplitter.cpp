@@ -1,0 +1,519 @@
+#include "crossover/BandSplitter.h"
+
+#include "dsp/Fft.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+constexpr int kSampleBytes = static_cast<int>(sizeof(float));
+constexpr int kComplexBytes = 2 * kSampleBytes;
+constexpr int kSmallestFftSize = 32;
+// Taps at or below this magnitude make a partition count as empty.
+constexpr float kEmptyTap = 1e-14f;
+// Input samples within +-1e-6 make a block count as silent.
+constexpr double kSilence = 1e-6;
+// Two channels whose every fourth sample agrees this closely share a transform.
+constexpr float kSameInput = 1e-7f;
+
+// Slot flags of the spectrum ring.
+constexpr unsigned char kSlotSilent = 0;
+constexpr unsigned char kSlotShared = 1;
+constexpr unsigned char kSlotOwn = 2;
+
+// Partition flags: which parts of a kernel partition carry taps.
+constexpr unsigned char kPartitionImaginaryOnly = 1;
+constexpr unsigned char kPartitionReal = 2;
+
+// Frame counts beyond this would overflow byte counts; such calls are ignored.
+constexpr int kMaxFrames = INT_MAX / 8;
+
+int bytesOf(int frames) { return frames * kSampleBytes; }
+
+bool resizeExactly(GrowableBuffer& buffer, long long bytes)
+{
+    if (bytes < 0 || bytes > INT_MAX)
+        return false;
+    buffer.resize(static_cast<int>(bytes), true);
+    return buffer.size() == bytes;
+}
+
+bool sameTaps(const GrowableBuffer& a, const GrowableBuffer& b)
+{
+    return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(a.size())) == 0);
+}
+} // namespace
+
+// One hop of one channel (and of the next one when it is paired or shares the input).
+struct BandSplitter::Block
+{
+    int c = 0;             // channel
+    int k = 0;             // distinct kernel it uses
+    bool pair = false;     // channel c + 1 rides in the imaginary part
+    bool shareAllowed = true;
+    int first = 0;         // new input samples taken; X - first leading zeros
+    bool share = false;    // channel c + 1 has the same input and its own kernel part
+    bool silent = true;
+    float* spectrum = nullptr;
+};
+
+BandSplitter::BandSplitter()
+{
+    Dsp::buildFftTables();
+}
+
+// ---------------------------------------------------------------------------
+// Kernel loading
+
+int BandSplitter::setKernel(const BandKernel& kernel)
+{
+    const int channelsUsed = std::clamp(kernel.channelCount, 0, kChannels);
+    int length = 0;
+    for (int i = 0; i < channelsUsed; ++i)
+        length = std::max(length, kernel.tapCount(i));
+    distinctKernels = std::max(channelsUsed, 1);
+    if (channelsUsed == 2 && sameTaps(kernel.channels[0], kernel.channels[1]))
+        distinctKernels = 1;
+    longestKernel = length;
+    channelCount = -1;
+
+    if (length <= kMaxDirectTaps) {
+        loadDirectKernel(kernel, channelsUsed);
+        return 0;
+    }
+    loadBlockKernel(kernel, channelsUsed);
+    return hop();
+}
+
+void BandSplitter::loadDirectKernel(const BandKernel& kernel, int channelsUsed)
+{
+    transformSize = 0;
+    partitions = 0;
+    for (int i = 0; i < kChannels; ++i) {
+        const int count = i < distinctKernels && i < channelsUsed ? kernel.tapCount(i) : 0;
+        const float* taps = kernel.taps(i);
+        if (!resizeExactly(kernelSpectra[i], static_cast<long long>(count) * kSampleBytes))
+            kernelSpectra[i].resize(0, true);
+        float* reversed = kernelSpectra[i].as<float>();
+        for (int t = 0; t < kernelSpectra[i].count<float>(); ++t)
+            reversed[t] = taps[count - 1 - t];
+        partitionFlags[i].resize(0, true);
+    }
+    clearStreams();
+}
+
+void BandSplitter::clearStreams()
+{
+    for (int i = 0; i < kChannels; ++i) {
+        outputSkip[i] = 0;
+        input[i].clear();
+        history[i].clear();
+        output[i].clear();
+    }
+}
+
+void BandSplitter::loadBlockKernel(const BandKernel& kernel, int channelsUsed)
+{
+    int n = kSmallestFftSize;
+    while (n < 2 * static_cast<long long>(longestKernel) && n < kMaxFftSize)
+        n *= 2;
+    const int x = n / 2;
+    transformSize = n;
+    partitions = static_cast<int>((static_cast<long long>(longestKernel) + x - 1) / x);
+
+    for (int i = 0; i < kChannels; ++i) {
+        const long long spectrumBytes = static_cast<long long>(partitions) * n * kComplexBytes;
+        const bool used = i < distinctKernels;
+        if (!used || !resizeExactly(kernelSpectra[i], spectrumBytes) || !resizeExactly(partitionFlags[i], partitions)) {
+            // Unused, or out of memory: without spectra the kernel produces silence.
+            kernelSpectra[i].release();
+            partitionFlags[i].release();
+            continue;
+        }
+        const int realCount = i < channelsUsed ? kernel.tapCount(i) : 0;
+        const int imagCount = i + 1 < distinctKernels ? kernel.tapCount(i + 1) : 0;
+        for (int j = 0; j < partitions; ++j) {
+            const long long offset = static_cast<long long>(j) * x;
+            const int realPart = static_cast<int>(std::clamp(realCount - offset, 0LL, static_cast<long long>(x)));
+            const int imagPart = static_cast<int>(std::clamp(imagCount - offset, 0LL, static_cast<long long>(x)));
+            loadPartition(i, j, realPart > 0 ? kernel.taps(i) + offset : nullptr, realPart,
+                          imagPart > 0 ? kernel.taps(i + 1) + offset : nullptr, imagPart);
+        }
+    }
+}
+
+// Partition j of kernel i: up to X taps, zero-padded to N, scaled by 1/N and
+// transformed; the taps of the next channel's kernel go in the imaginary part.
+void BandSplitter::loadPartition(int kernel, int partition, const float* realTaps, int realCount,
+                                 const float* imagTaps, int imagCount)
+{
+    const int n = transformSize;
+    const float scale = 1.0f / static_cast<float>(n);
+    float* s = kernelSpectra[kernel].as<float>() + static_cast<std::size_t>(partition) * 2 * n;
+    std::memset(s, 0, static_cast<std::size_t>(n) * kComplexBytes);
+    float realPeak = 0.0f, imagPeak = 0.0f;
+    for (int t = 0; t < realCount; ++t) {
+        s[2 * t] = realTaps[t] * scale;
+        realPeak = std::max(realPeak, std::fabs(realTaps[t]));
+    }
+    for (int t = 0; t < imagCount; ++t) {
+        s[2 * t + 1] = imagTaps[t] * scale;
+        imagPeak = std::max(imagPeak, std::fabs(imagTaps[t]));
+    }
+    unsigned char flag = 0;
+    if (realPeak > kEmptyTap)
+        flag = kPartitionReal;
+    else if (imagPeak > kEmptyTap)
+        flag = kPartitionImaginaryOnly;
+    partitionFlags[kernel].as<unsigned char>()[partition] = flag;
+    // Empty partitions are never read, so they are not transformed.
+    if (flag != 0)
+        Dsp::fftForward(n, s);
+}
+
+void BandSplitter::setStreamDelay(int frames)
+{
+    fixedDelay = std::clamp(frames, -1, kMaxFrames);
+}
+
+// ---------------------------------------------------------------------------
+// Feeding
+
+void BandSplitter::feed(const float* const* inputs, int n)
+{
+    if (n < 0 || n > kMaxFrames)
+        n = 0;
+    if (transformSize < 1) {
+        channelCount = kChannels;
+        for (int i = 0; i < kChannels; ++i)
+            feedDirect(i, inputs ? inputs[i] : nullptr, n);
+        return;
+    }
+    if (channelCount != kChannels)
+        prime();
+    for (int i = 0; i < kChannels; ++i) {
+        if (hasRing(i) && n > 0)
+            input[i].write(inputs ? inputs[i] : nullptr, bytesOf(n));
+    }
+}
+
+void BandSplitter::feedDirect(int channel, const float* x, int n)
+{
+    const int kernel = channel < distinctKernels ? channel : channel - distinctKernels;
+    const int taps = kernelSpectra[kernel].count<float>();
+    if (n == 0)
+        return;
+    if (taps == 0) {
+        output[channel].append(x, bytesOf(n));
+        return;
+    }
+    FifoBuffer& past = history[channel];
+    if (past.unread() < bytesOf(taps))
+        past.append(nullptr, bytesOf(taps) - past.unread());
+    const bool appended = past.append(x, bytesOf(n)) != nullptr;
+    auto* y = static_cast<float*>(output[channel].append(nullptr, bytesOf(n)));
+    if (appended && y) {
+        // h[0..taps-1] are the samples before this block, h[taps..] the block.
+        const float* h = past.readAs<float>() + (past.unread() / kSampleBytes - taps - n);
+        const float* reversed = kernelSpectra[kernel].as<float>();
+        for (int t = 0; t < n; ++t) {
+            double sum = 0.0;
+            const float* window = h + t + 1;
+            for (int j = 0; j < taps; ++j)
+                sum += static_cast<double>(reversed[j]) * window[j];
+            y[t] = static_cast<float>(sum);
+        }
+    }
+    if (appended)
+        past.advance(bytesOf(n));
+}
+
+bool BandSplitter::hasRing(int c) const
+{
+    return spectrumRing[c].size() > 0 && overlap[c].size() > 0;
+}
+
+// First feed after a block-mode setKernel: aligns the two output streams and
+// starts the convolution from an empty history.
+void BandSplitter::prime()
+{
+    channelCount = kChannels;
+    const int n = transformSize;
+    int longest = 0;
+    for (int i = 0; i < kChannels; ++i) {
+        slotIndex[i] = 0;
+        const int total = input[i].queued() + output[i].unread();
+        longest = std::max(longest, total);
+        if (total < longest)
+            output[i].append(nullptr, longest - total);
+
+        const bool allocated = resizeExactly(slotFlags[i], partitions) &&
+                               resizeExactly(spectrumRing[i], static_cast<long long>(partitions) * n * kComplexBytes) &&
+                               resizeExactly(overlap[i], static_cast<long long>(n / 2) * kSampleBytes);
+        if (!allocated) {
+            // Out of memory: this channel stays silent rather than half set up.
+            slotFlags[i].release();
+            spectrumRing[i].release();
+            overlap[i].release();
+            continue;
+        }
+        std::memset(slotFlags[i].data(), 0, static_cast<std::size_t>(slotFlags[i].size()));
+        std::memset(spectrumRing[i].data(), 0, static_cast<std::size_t>(spectrumRing[i].size()));
+        std::memset(overlap[i].data(), 0, static_cast<std::size_t>(overlap[i].size()));
+    }
+    if (fixedDelay >= 0) {
+        for (int i = 0; i < kChannels; ++i)
+            applyStreamDelay(i);
+    }
+}
+
+// Makes queued input plus visible unread output exactly fixedDelay frames.
+void BandSplitter::applyStreamDelay(int channel)
+{
+    const int visible = output[channel].unread() / kSampleBytes - outputSkip[channel];
+    const long long buffered = static_cast<long long>(input[channel].queued() / kSampleBytes) + visible;
+    if (buffered < fixedDelay) {
+        // Zeros ahead of the output of the queued input.
+        output[channel].append(nullptr, bytesOf(static_cast<int>(fixedDelay - buffered)));
+        return;
+    }
+    int excess = static_cast<int>(buffered - fixedDelay);
+    const int dropped = std::min(excess, std::max(visible, 0));
+    output[channel].advance(bytesOf(dropped));
+    excess -= dropped;
+    input[channel].consumeBytes(bytesOf(excess));
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+int BandSplitter::run(int n)
+{
+    if (transformSize < 1)
+        return output[0].unread() / kSampleBytes;
+    if (n < 0 || n > kMaxFrames)
+        n = 0;
+    const int scratchBytes = transformSize * 2 * kComplexBytes;
+    if (resizeExactly(scratch, scratchBytes)) {
+        for (int c = 0; c < channelCount;) {
+            if (!hasRing(c)) {
+                ++c;
+                continue;
+            }
+            const bool pair = pairModeFor(c);
+            runChannel(c, n);
+            c += pair ? 2 : 1;
+        }
+    }
+    if (channelCount < 1)
+        return 0;
+    int ready = output[0].unread() / kSampleBytes - outputSkip[0];
+    for (int i = 1; i < channelCount; ++i)
+        ready = std::min(ready, output[i].unread() / kSampleBytes - outputSkip[i]);
+    return std::max(ready, 0);
+}
+
+bool BandSplitter::pairModeFor(int c) const
+{
+    return distinctKernels == 1 && c + 1 < channelCount && hasRing(c + 1) &&
+           input[c].queued() == input[c + 1].queued() && output[c].unread() == output[c + 1].unread();
+}
+
+void BandSplitter::runChannel(int c, int n)
+{
+    const int x = hop();
+    Block block;
+    block.c = c;
+    block.k = c < distinctKernels ? c : distinctKernels - 1;
+    block.pair = pairModeFor(c);
+    block.shareAllowed = !block.pair;
+    // A channel in odd position convolved on its own runs its block
+    // boundaries N/4 later, so its transforms do not coincide with channel c-1's.
+    int first = x;
+    if ((c & 1) != 0 && outputSkip[c] < transformSize / 4)
+        first = transformSize / 4 - outputSkip[c];
+    if (input[c].queued() < bytesOf(first))
+        return;
+    for (;;) {
+        const long long wanted = (static_cast<long long>(n) + outputSkip[c]) * kSampleBytes;
+        if (output[c].unread() >= wanted)
+            break;
+        block.first = first;
+        produceBlock(block);
+        if (input[c].queued() < bytesOf(x))
+            break;
+        first = x;
+    }
+}
+
+void BandSplitter::produceBlock(Block& block)
+{
+    const int n = transformSize;
+    const int x = n / 2;
+    const int c = block.c;
+    slotIndex[c] = (slotIndex[c] + 1) % partitions;
+    const int slot = slotIndex[c];
+    block.spectrum = spectrumRing[c].as<float>() + static_cast<std::size_t>(slot) * 2 * n;
+    gatherInput(block);
+
+    block.share = false;
+    if (block.shareAllowed) {
+        block.share = sharesNextChannel(block);
+        block.shareAllowed = block.share;
+    }
+    if (block.share && partitions > 1) {
+        // Older slots transformed for channel c alone do not hold channel c+1's input.
+        const unsigned char* flags = slotFlags[c].as<unsigned char>();
+        for (int j = 1; j < partitions && block.share; ++j)
+            block.share = flags[(slot - j + partitions) % partitions] != kSlotOwn;
+    }
+
+    // Forward FFT
+    if (!block.silent) {
+        std::memset(block.spectrum + 2 * x, 0, static_cast<std::size_t>(x) * kComplexBytes);
+        Dsp::fftForward(n, block.spectrum);
+    }
+    slotFlags[c].as<unsigned char>()[slot] = block.silent ? kSlotSilent : block.share ? kSlotShared : kSlotOwn;
+
+    if (block.share) {
+        input[c + 1].consumeBytes(bytesOf(x));
+        slotIndex[c + 1] = (slotIndex[c + 1] + 1) % partitions;
+        const int nextSlot = slotIndex[c + 1];
+        if (!block.silent) {
+            float* copy = spectrumRing[c + 1].as<float>() + static_cast<std::size_t>(nextSlot) * 2 * n;
+            std::memcpy(copy, block.spectrum, static_cast<std::size_t>(n) * kComplexBytes);
+        }
+        slotFlags[c + 1].as<unsigned char>()[nextSlot] = block.silent ? kSlotSilent : kSlotShared;
+    }
+    overlapAdd(block, multiplyAccumulate(block));
+}
+
+// Takes the block's input from the queue(s) into the ring slot, interleaved
+// as (channel c, channel c+1 or 0), and tests it for silence.
+void BandSplitter::gatherInput(Block& block)
+{
+    const int n = transformSize;
+    const int x = n / 2;
+    const int c = block.c;
+    float* b = scratch.as<float>() + 2 * n; // staging area behind the accumulator
+    float* b2 = b + x;
+    const int lead = x - block.first;
+    std::fill(b, b + lead, 0.0f);
+    const int taken = input[c].copyOut(b + lead, bytesOf(block.first)) / kSampleBytes;
+    std::fill(b + lead + taken, b + x, 0.0f);
+    input[c].consumeBytes(bytesOf(block.first));
+    outputSkip[c] += lead;
+    if (block.pair) {
+        slotIndex[c + 1] = (slotIndex[c + 1] + 1) % partitions;
+        const int taken2 = input[c + 1].copyOut(b2, bytesOf(x)) / kSampleBytes;
+        std::fill(b2 + taken2, b2 + x, 0.0f);
+        input[c + 1].consumeBytes(bytesOf(x));
+    }
+    float* s = block.spectrum;
+    bool silent = true;
+    for (int t = 0; t < x; ++t) {
+        const float re = b[t];
+        const float im = block.pair ? b2[t] : 0.0f;
+        s[2 * t] = re;
+        s[2 * t + 1] = im;
+        silent = silent && std::fabs(static_cast<double>(re)) <= kSilence && std::fabs(static_cast<double>(im)) <= kSilence;
+    }
+    block.silent = silent;
+}
+
+// Channel c+1 may take its output from channel c's transform when it has its
+// own kernel in the imaginary part and the same input (sampled every fourth frame).
+bool BandSplitter::sharesNextChannel(const Block& block) const
+{
+    const int c = block.c;
+    const int x = hop();
+    if (block.pair || c + 1 >= channelCount || block.k + 1 >= distinctKernels || !hasRing(c + 1) ||
+        input[c + 1].queued() < bytesOf(x) || block.first != x)
+        return false;
+    const float* b = scratch.as<float>() + 2 * transformSize;
+    for (int t = 0; t < x; t += 4) {
+        int length = 0;
+        const void* run = input[c + 1].peek(bytesOf(t), &length);
+        if (!run || length < kSampleBytes)
+            return false;
+        float other;
+        std::memcpy(&other, run, sizeof other);
+        if (std::fabs(other - b[t]) > kSameInput)
+            return false;
+    }
+    return true;
+}
+
+// Sums kernel partition j times the input spectrum of j hops ago into the
+// accumulator and transforms it back. False when nothing was multiplied.
+bool BandSplitter::multiplyAccumulate(const Block& block)
+{
+    const int n = transformSize;
+    const int p = partitions;
+    const int c = block.c;
+    if (partitionFlags[block.k].size() < p)
+        return false;
+    const unsigned char* kernelFlags = partitionFlags[block.k].as<unsigned char>();
+    const unsigned char* ringFlags = slotFlags[c].as<unsigned char>();
+    const unsigned char minimumFlag = block.share ? kPartitionImaginaryOnly : kPartitionReal;
+    float* accumulator = scratch.as<float>();
+    bool any = false;
+    for (int j = 0; j < p; ++j) {
+        const int slot = (slotIndex[c] - j + p) % p;
+        if (kernelFlags[j] < minimumFlag || ringFlags[slot] == kSlotSilent)
+            continue;
+        const float* kernel = kernelSpectra[block.k].as<float>() + static_cast<std::size_t>(j) * 2 * n;
+        const float* spectrum = spectrumRing[c].as<float>() + static_cast<std::size_t>(slot) * 2 * n;
+        if (any)
+            Dsp::multiplyAddSpectra(n, spectrum, kernel, accumulator);
+        else
+            Dsp::multiplySpectra(n, spectrum, kernel, accumulator);
+        any = true;
+    }
+    if (any)
+        Dsp::fftInverse(n, accumulator);
+    return any;
+}
+
+// Adds the previous block's tail to the first half of the result and keeps
+// the second half as the next tail.
+void BandSplitter::overlapAdd(const Block& block, bool anyProduct)
+{
+    const int x = hop();
+    const float* a = scratch.as<float>();
+    const bool second = block.pair || block.share;
+    for (int part = 0; part < (second ? 2 : 1); ++part) {
+        const int channel = block.c + part;
+        float* tail = overlap[channel].as<float>();
+        auto* y = static_cast<float*>(output[channel].append(nullptr, bytesOf(x)));
+        for (int t = 0; t < x; ++t) {
+            const float head = anyProduct ? a[2 * t + part] : 0.0f;
+            if (y)
+                y[t] = head + tail[t];
+            tail[t] = anyProduct ? a[2 * (x + t) + part] : 0.0f;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+float** BandSplitter::bandOutput()
+{
+    for (int i = 0; i < kChannels; ++i) {
+        float* first = i < channelCount ? output[i].readAs<float>() : nullptr;
+        outputPointers[i] = first ? first + outputSkip[i] : nullptr;
+    }
+    return outputPointers;
+}
+
+void BandSplitter::consume(int n)
+{
+    if (n <= 0 || n > kMaxFrames)
+        n = n > kMaxFrames ? kMaxFrames : 0;
+    for (int i = 0; i < channelCount; ++i)
+        output[i].advance(bytesOf(n));
+}

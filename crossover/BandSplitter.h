@@ -1,0 +1,127 @@
+// A stereo FIR convolver with a streaming interface: one band of the
+// crossover. The caller feeds each block of input (feed), asks for n frames
+// (run), reads them (bandOutput) and releases them (consume).
+//
+// Kernels of at most 64 taps run as a direct FIR with no added delay. Longer
+// kernels run as uniformly partitioned FFT convolution with overlap-add:
+// transform size N is the smallest power of two of at least twice the kernel
+// length (32..32768, so 256 and up here), hop X = N/2, and the kernel is cut
+// into ceil(L / X) partitions. Two channels with the same kernel share one
+// complex transform (left in the real part, right in the imaginary part);
+// silent input blocks and empty kernel partitions are skipped.
+//
+// Latency in block mode: output is produced lazily, one hop at a time, so by
+// default the first output of a stream becomes ready once X input frames are
+// queued, and "run" reports fewer than n frames on the warm-up calls before
+// that. setStreamDelay() instead fixes the delay at an exact frame count. The
+// kernel's own centre delay comes on top of either.
+//
+// Allocation: setKernel() and the first feed() after it allocate; so do
+// feed()/run() whenever a block is larger than any before. In steady state
+// nothing is allocated. If an allocation fails the band goes silent instead
+// of reading or writing out of bounds.
+// Not safe for concurrent use; the effect calls everything under its lock.
+#pragma once
+
+#include "crossover/BandKernel.h"
+#include "crossover/ChunkedQueue.h"
+#include "crossover/FifoBuffer.h"
+#include "crossover/GrowableBuffer.h"
+
+class BandSplitter
+{
+public:
+    static constexpr int kChannels = 2;
+    static constexpr int kMaxDirectTaps = 64;
+    static constexpr int kMaxFftSize = 32768;
+
+    // A splitter without a kernel: a wire with no delay. Builds the FFT
+    // tables if this is the first splitter of the process.
+    BandSplitter();
+    BandSplitter(const BandSplitter&) = delete;
+    BandSplitter& operator=(const BandSplitter&) = delete;
+
+    // Copies, partitions, scales by 1/N and transforms the kernel; keeps no
+    // reference to it. Returns the hop X in block mode, 0 in direct mode.
+    // Block mode keeps unread output and queued input (the stream continues
+    // without a gap, the convolution restarts from an empty history); direct
+    // mode empties all streaming state.
+    int setKernel(const BandKernel& kernel);
+
+    // Queues n frames of each channel; a null array or channel is silence.
+    // Direct mode convolves here; block mode only queues.
+    void feed(const float* const* inputs, int n);
+
+    // Turns whole hops of queued input into output until n frames are ready
+    // (or the input runs out). Returns the frames ready in every channel.
+    int run(int n);
+
+    // Pointers to the first ready frame of each channel, valid for as many
+    // frames as run() reported, until the next feed, run or consume.
+    float** bandOutput();
+
+    // Releases n frames of every channel (clamped to what is there).
+    void consume(int n);
+
+    // Block mode: keep exactly `frames` frames buffered per channel between
+    // input and output (queued input plus unread output), set at the first
+    // feed() after each setKernel(): missing frames are zeros ahead of the
+    // queued input's output, excess frames are dropped oldest first. With
+    // frames >= hop() - 1, run(n) after feed(n) always has n frames ready,
+    // whatever the block sizes, and the delay is exactly `frames` plus the
+    // kernel's centre delay. -1 (the default) keeps lazy start-up with
+    // warm-up calls. Direct mode ignores it.
+    void setStreamDelay(int frames);
+
+    int fftSize() const { return transformSize; }
+    int hop() const { return transformSize / 2; }
+    int kernelLength() const { return longestKernel; }
+    int partitionCount() const { return partitions; }
+    int kernelCount() const { return distinctKernels; }
+    int streamDelay() const { return fixedDelay; }
+    // Leading output frames of a channel hidden from the reader (the
+    // odd-channel block offset); 0 for an index outside 0..1.
+    int hiddenFrames(int channel) const { return channel >= 0 && channel < kChannels ? outputSkip[channel] : 0; }
+
+private:
+    struct Block;
+
+    void clearStreams();
+    void loadDirectKernel(const BandKernel& kernel, int channelsUsed);
+    void loadBlockKernel(const BandKernel& kernel, int channelsUsed);
+    void loadPartition(int kernel, int partition, const float* realTaps, int realCount, const float* imagTaps,
+                       int imagCount);
+
+    void feedDirect(int channel, const float* x, int n);
+    void prime();
+    void applyStreamDelay(int channel);
+
+    void runChannel(int c, int n);
+    bool pairModeFor(int c) const;
+    void produceBlock(Block& block);
+    void gatherInput(Block& block);
+    bool sharesNextChannel(const Block& block) const;
+    bool multiplyAccumulate(const Block& block);
+    void overlapAdd(const Block& block, bool anyProduct);
+    bool hasRing(int c) const;
+
+    GrowableBuffer kernelSpectra[kChannels];
+    GrowableBuffer partitionFlags[kChannels];
+    int distinctKernels = 1;
+    int transformSize = 0;
+    int longestKernel = 0;
+    int channelCount = 0;
+    FifoBuffer output[kChannels];
+    FifoBuffer history[kChannels];
+    ChunkedQueue input[kChannels];
+    int outputSkip[kChannels] = {0, 0};
+    int slotIndex[kChannels] = {0, 0};
+    GrowableBuffer spectrumRing[kChannels];
+    GrowableBuffer slotFlags[kChannels];
+    GrowableBuffer overlap[kChannels];
+    GrowableBuffer scratch;
+    float* outputPointers[kChannels] = {nullptr, nullptr};
+
+    int partitions = 0;
+    int fixedDelay = -1;
+};
