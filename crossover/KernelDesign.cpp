@@ -159,22 +159,9 @@ int estimateKernelLength(int minLength, float lowerHz, float upperHz, int lowerO
 
 int commonKernelLength(const BandEdgeTable& bands, double sampleRate)
 {
-    // Cycle through the bands until a full round leaves m unchanged.
     int m = kKernelStep;
-    int unchanged = 0;
-    for (int b = 0; unchanged < kBandCount; b = (b + 1) % kBandCount)
-    {
-        const int estimate = estimateKernelLength(m, bands[b], sampleRate);
-        if (estimate > m)
-        {
-            m = estimate;
-            unchanged = 1;
-        }
-        else
-        {
-            ++unchanged;
-        }
-    }
+    for (const BandEdges& band : bands)
+        m = std::max(m, estimateKernelLength(m, band, sampleRate));
     return m;
 }
 

@@ -59,11 +59,10 @@ int estimateKernelLength(int minLength, float lowerHz, float upperHz, int lowerO
 int estimateKernelLength(int minLength, const BandEdges& band, double sampleRate);
 
 // The half length shared by all bands: starting at 256, m := max(m, estimate(m,
-// band)) over the bands, repeated until m no longer changes. A band whose
-// response has not yet risen above the threshold after 256 samples (a very low,
-// steep low-pass) estimates short on the first pass but runs longer once
-// designed with a larger minimum; the repetition makes every band's kernel come
-// out with exactly this half length, so all bands have the same delay.
+// band)) for the bands in order. A band whose response has not yet risen above
+// the threshold after 256 samples (a very low, steep low-pass) estimates short
+// and, once designed with minimum m, can run longer than m: its kernel is then
+// longer than the others, and the band splitters align the bands' delays.
 int commonKernelLength(const BandEdgeTable& bands, double sampleRate);
 
 // Fills channel 0 of the kernel with 2 * len taps, len being the band's half
