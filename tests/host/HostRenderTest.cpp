@@ -1,0 +1,278 @@
+// Rendering files through the test plug-in: sample-exact output against the
+// plug-in's known response, latency alignment, channel handling, the file
+// formats libsndfile offers, loudness figures, and the response measurement.
+#include "CsvWriter.h"
+#include "HostError.h"
+#include "HostTestSupport.h"
+#include "Renderer.h"
+#include "ResponseMeasurer.h"
+#include "SvgPlotWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <fstream>
+#include <sstream>
+
+namespace
+{
+using namespace HostTest;
+
+const std::vector<bool> kAllBands(TestGain::kBands, true);
+
+Renderer renderer(std::vector<ParameterSetting> settings, int block = 512, int sampleFormat = 0)
+{
+    return Renderer(PluginLibrary::load(pluginPath()), std::move(settings), block, sampleFormat);
+}
+
+void expectMatchesReference(const Audio& in, const Audio& out, double gainDb, const std::vector<bool>& bands)
+{
+    ASSERT_EQ(out.frames(), in.frames());
+    ASSERT_EQ(out.channels, 2);
+    for (int c = 0; c < 2; ++c)
+    {
+        const Reference ref = reference(in, c, gainDb, bands);
+        int mismatches = 0;
+        for (std::int64_t n = 0; n < out.frames(); ++n)
+            if (std::fabs(out.at(n, c) - ref.value[static_cast<std::size_t>(n)]) > ref.bound[static_cast<std::size_t>(n)] &&
+                ++mismatches < 5)
+                ADD_FAILURE() << "channel " << c << " frame " << n << ": " << out.at(n, c) << " vs "
+                              << ref.value[static_cast<std::size_t>(n)];
+        EXPECT_EQ(mismatches, 0) << "channel " << c;
+    }
+}
+
+TEST(HostRender, OutputMatchesThePluginsKnownResponseForAnyBlockSize)
+{
+    ScratchDir dir;
+    const Audio in = noise(10007, 2, 17);
+    writeAudio(dir.file("in.wav"), in);
+    // Gain 0.625 is +6 dB exactly; block sizes around and beyond the file.
+    for (int block : {1, 36, 37, 64, 1000, 20000})
+    {
+        SCOPED_TRACE(block);
+        const RenderResult result = renderer({{"Gain", "0.625"}}, block).render(dir.file("in.wav"), dir.file("out.wav"));
+        EXPECT_EQ(result.latency, TestGain::kLatency);
+        EXPECT_EQ(result.frames, in.frames());
+        expectMatchesReference(in, readAudio(dir.file("out.wav")), 6.0, kAllBands);
+    }
+}
+
+TEST(HostRender, LatencyIsCompensatedSampleForSample)
+{
+    ScratchDir dir;
+    Audio in;
+    in.samples.assign(2 * 1000, 0.0f);
+    in.samples[2 * 0] = 0.25f;       // first frame, left
+    in.samples[2 * 500 + 1] = -0.5f; // middle, right
+    in.samples[2 * 999] = 0.75f;     // last frame, left: must survive the tail
+    writeAudio(dir.file("impulses.wav"), in);
+    renderer({{"Mode", "Off"}}, 64).render(dir.file("impulses.wav"), dir.file("out.wav"));
+    const Audio out = readAudio(dir.file("out.wav"));
+    EXPECT_EQ(out.samples, in.samples); // bypass: identical, bit for bit
+
+    // One band: the impulse comes out at the same frame, scaled by its tap.
+    renderer({{"Band1", "Off"}, {"Band2", "On"}, {"Band3", "Off"}, {"Band4", "Off"}, {"Band5", "Off"}, {"Gain", "0.5"}})
+        .render(dir.file("impulses.wav"), dir.file("band2.wav"));
+    const Audio band2 = readAudio(dir.file("band2.wav"));
+    EXPECT_EQ(band2.at(1, 0), 0.25f * TestGain::kTaps[1]);
+    EXPECT_EQ(band2.at(501, 1), -0.5f * TestGain::kTaps[1]);
+    EXPECT_EQ(band2.at(0, 0), 0.0f);
+}
+
+TEST(HostRender, MonoInputFeedsBothInputsAndComesOutStereo)
+{
+    ScratchDir dir;
+    const Audio in = noise(3000, 1, 5);
+    writeAudio(dir.file("mono.wav"), in);
+    renderer({{"Gain", "0.375"}}, 100).render(dir.file("mono.wav"), dir.file("out.wav"));
+    expectMatchesReference(in, readAudio(dir.file("out.wav")), -6.0, kAllBands);
+}
+
+TEST(HostRender, RefusesMoreThanTwoChannelsAndLeavesNoFile)
+{
+    ScratchDir dir;
+    writeAudio(dir.file("three.wav"), noise(100, 3, 1));
+    try
+    {
+        renderer({}).render(dir.file("three.wav"), dir.file("out.wav"));
+        ADD_FAILURE() << "three channels accepted";
+    }
+    catch (const HostError& error)
+    {
+        EXPECT_NE(std::string(error.what()).find("3 channels"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"three.wav"});
+}
+
+TEST(HostRender, RefusesToOverwriteItsInput)
+{
+    ScratchDir dir;
+    const Audio in = noise(100, 2, 3);
+    writeAudio(dir.file("in.wav"), in);
+    EXPECT_THROW(renderer({}).render(dir.file("in.wav"), dir.path + "/./in.wav"), HostError);
+    EXPECT_EQ(readAudio(dir.file("in.wav")).samples, in.samples);
+}
+
+TEST(HostRender, InterruptionLeavesNoFile)
+{
+    ScratchDir dir;
+    writeAudio(dir.file("in.wav"), noise(5000, 2, 3));
+    const std::atomic<bool> cancel{true};
+    EXPECT_THROW(renderer({}).render(dir.file("in.wav"), dir.file("out.wav"), {}, &cancel), HostError);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+}
+
+struct FormatCase
+{
+    const char* extension;
+    int format;
+    double tolerance; // of the identity round trip, in full scale
+};
+
+TEST(HostRender, KeepsEveryFormatAndItsSamples)
+{
+    const FormatCase cases[] = {
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.0},   {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.0},
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0.0},  {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0.0},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0.0}, {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0.0},
+        {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.05},
+    };
+    for (const FormatCase& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.extension) + " " + std::to_string(c.format));
+        ScratchDir dir;
+        Audio tone;
+        for (int n = 0; n < 44100; ++n)
+            for (int ch = 0; ch < 2; ++ch)
+                tone.samples.push_back(0.4f * static_cast<float>(std::sin(2.0 * M_PI * (440.0 + 110.0 * ch) * n / 44100.0)));
+        tone.format = c.format;
+        const std::string in = dir.file(std::string("in.") + c.extension);
+        const std::string out = dir.file(std::string("out.") + c.extension);
+        writeAudio(in, tone);
+        const Audio decoded = readAudio(in);
+        renderer({{"Mode", "Off"}}).render(in, out);
+        const Audio result = readAudio(out);
+        EXPECT_EQ(result.format, c.format);
+        ASSERT_EQ(result.frames(), decoded.frames());
+        double worst = 0.0;
+        for (std::size_t i = 0; i < result.samples.size(); ++i)
+            worst = std::max(worst, static_cast<double>(std::fabs(result.samples[i] - decoded.samples[i])));
+        EXPECT_LE(worst, c.tolerance);
+    }
+}
+
+TEST(HostRender, SampleFormatCanBeChosenAndIntegerOutputClips)
+{
+    ScratchDir dir;
+    Audio loud = noise(2000, 2, 9, 0.9f);
+    writeAudio(dir.file("in.wav"), loud);
+    // Mode Off with +24 dB would not clip; all bands and +24 dB (1.0) do.
+    const RenderResult result =
+        renderer({{"Gain", "1"}}, 512, SF_FORMAT_PCM_16).render(dir.file("in.wav"), dir.file("out.wav"));
+    EXPECT_EQ(result.outputFormat, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const Audio out = readAudio(dir.file("out.wav"));
+    EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const Reference ref = reference(loud, 0, 24.0, kAllBands);
+    for (std::int64_t n = 0; n < out.frames(); ++n)
+    {
+        const double expected = std::clamp(ref.value[static_cast<std::size_t>(n)], -1.0, 1.0);
+        ASSERT_NEAR(out.at(n, 0), expected, 1.0 / 32768.0 + 1e-6) << n; // clipped, never wrapped round
+    }
+    EXPECT_THROW(renderer({}, 512, SF_FORMAT_FLOAT).render(dir.file("in.wav"), dir.file("out.flac")), HostError);
+}
+
+TEST(HostRender, ReportsLoudnessAndPeaksBeforeAndAfter)
+{
+    // A 1 kHz sine of amplitude 0.5 on both channels: -6.02 dBFS peak, and
+    // -6.02 LUFS (a full-scale 1 kHz sine in one channel reads -3.01 LUFS).
+    ScratchDir dir;
+    Audio tone;
+    tone.rate = 48000;
+    for (int n = 0; n < 48000 * 3; ++n)
+        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
+    writeAudio(dir.file("tone.wav"), tone);
+    // Band 1 alone at -6 dB: amplitude 0.5 * 0.5 * 10^(-6/20).
+    const RenderResult r = renderer({{"Band2", "0"}, {"Band3", "0"}, {"Band4", "0"}, {"Band5", "0"}, {"Gain", "0.375"}})
+                               .render(dir.file("tone.wav"), dir.file("out.wav"));
+    const double after = 20.0 * std::log10(0.25) - 6.0;
+    EXPECT_NEAR(r.before.samplePeakDb, 20.0 * std::log10(0.5), 0.01);
+    EXPECT_NEAR(r.before.truePeakDb, 20.0 * std::log10(0.5), 0.1);
+    EXPECT_NEAR(r.before.integratedLufs, 20.0 * std::log10(0.5), 0.1);
+    EXPECT_NEAR(r.before.rangeLu, 0.0, 0.1);
+    EXPECT_NEAR(r.after.samplePeakDb, after, 0.01);
+    EXPECT_NEAR(r.after.integratedLufs, after, 0.1);
+}
+
+// |G sum w[k] e^(-i w k)| of the bands switched on, in dB.
+double analyticDb(double hz, double rate, double gainDb, const std::vector<bool>& bands)
+{
+    std::complex<double> sum = 0.0;
+    for (int k = 0; k < TestGain::kBands; ++k)
+        if (bands[static_cast<std::size_t>(k)])
+            sum += static_cast<double>(TestGain::kTaps[k]) * std::polar(1.0, -2.0 * M_PI * hz * k / rate);
+    return gainDb + 20.0 * std::log10(std::abs(sum));
+}
+
+TEST(HostMeasure, ResponseMatchesTheAnalyticResponse)
+{
+    const ResponseMeasurer measurer(PluginLibrary::load(pluginPath()), 48000.0f, 300, 50, 4096);
+    const Response response = measurer.measure({{"Gain", "0.625"}}, true);
+    ASSERT_EQ(response.curves.size(), 6u);
+    ASSERT_EQ(response.frequencies.size(), 50u);
+    EXPECT_NEAR(response.frequencies.front(), 20.0, 1e-9);
+    EXPECT_NEAR(response.frequencies.back(), 20000.0, 1e-6);
+    // The measurement goes through float samples scaled by 1/1000 and back:
+    // a relative error of a few float ulps, far below 1e-4 dB.
+    for (std::size_t i = 0; i < response.frequencies.size(); ++i)
+    {
+        const double hz = response.frequencies[i];
+        EXPECT_NEAR(response.curves[0].db[i], analyticDb(hz, 48000.0, 6.0, kAllBands), 1e-4) << hz;
+        for (int band = 0; band < TestGain::kBands; ++band)
+        {
+            std::vector<bool> solo(TestGain::kBands, false);
+            solo[static_cast<std::size_t>(band)] = true;
+            EXPECT_NEAR(response.curves[static_cast<std::size_t>(band) + 1].db[i], analyticDb(hz, 48000.0, 6.0, solo), 1e-4);
+        }
+    }
+}
+
+TEST(HostMeasure, DirectDftAgreesWithANaiveOne)
+{
+    std::mt19937 engine(3);
+    std::vector<float> h(3001);
+    for (float& v : h)
+        v = static_cast<float>(engine() >> 8) / 8388608.0f - 1.0f;
+    const std::vector<double> frequencies = {20.0, 997.0, 12345.6, 23999.0};
+    const std::vector<double> db = ResponseMeasurer::magnitudeDb(h, 48000.0, frequencies);
+    for (std::size_t i = 0; i < frequencies.size(); ++i)
+    {
+        double re = 0.0;
+        double im = 0.0;
+        for (std::size_t n = 0; n < h.size(); ++n)
+        {
+            re += h[n] * std::cos(2.0 * M_PI * frequencies[i] * static_cast<double>(n) / 48000.0);
+            im -= h[n] * std::sin(2.0 * M_PI * frequencies[i] * static_cast<double>(n) / 48000.0);
+        }
+        EXPECT_NEAR(db[i], 10.0 * std::log10(re * re + im * im), 1e-9);
+    }
+}
+
+TEST(HostMeasure, UnknownSettingFailsTheMeasurement)
+{
+    const ResponseMeasurer measurer(PluginLibrary::load(pluginPath()), 44100.0f, 256, 10, 256);
+    EXPECT_THROW(measurer.measure({{"Band6", "0"}}, false), HostError);
+}
+
+TEST(HostMeasure, CsvHoldsEveryCurveAndFrequency)
+{
+    Response response;
+    response.frequencies = {20.0, 1000.0};
+    response.curves = {{"total", {-1.5, 0.25}}, {"band 1", {-std::numeric_limits<double>::infinity(), 3.0}}};
+    EXPECT_EQ(CsvWriter::render(response),
+              "frequency_hz,total_db,band_1_db\n20.0000,-1.500000,-inf\n1000.0000,0.250000,3.000000\n");
+    const std::string svg = SvgPlotWriter::render(response, "a < b & c");
+    EXPECT_NE(svg.find("a &lt; b &amp; c"), std::string::npos);
+    EXPECT_NE(svg.find(">1k<"), std::string::npos);
+}
+} // namespace
