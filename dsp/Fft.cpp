@@ -9,6 +9,14 @@
 #define ORVEX_FFT_SSE2 1
 #endif
 
+// Butterfly helpers must melt into their loops: called out of line they pass
+// registers through memory and halve the speed.
+#if defined(__GNUC__)
+#define ORVEX_FFT_INLINE inline __attribute__((always_inline))
+#else
+#define ORVEX_FFT_INLINE inline
+#endif
+
 namespace Dsp
 {
 namespace
@@ -191,12 +199,12 @@ inline void inversePassScalar(float* x, const TwiddleTables& t)
 #ifdef ORVEX_FFT_SSE2
 constexpr int kSmallestVectorPass = 32;
 
-inline __m128 signEven() { return _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, 0, INT32_MIN, 0)); }
-inline __m128 signOdd() { return _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN)); }
-inline __m128 swapPairs(__m128 z) { return _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 3, 0, 1)); }
+ORVEX_FFT_INLINE __m128 signEven() { return _mm_castsi128_ps(_mm_setr_epi32(INT32_MIN, 0, INT32_MIN, 0)); }
+ORVEX_FFT_INLINE __m128 signOdd() { return _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN)); }
+ORVEX_FFT_INLINE __m128 swapPairs(__m128 z) { return _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 3, 0, 1)); }
 
 // z w for two complex pairs.
-inline __m128 multiply(__m128 z, __m128 w)
+ORVEX_FFT_INLINE __m128 multiply(__m128 z, __m128 w)
 {
     const __m128 re = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 2, 0, 0));
     const __m128 im = _mm_shuffle_ps(z, z, _MM_SHUFFLE(3, 3, 1, 1));
@@ -204,7 +212,7 @@ inline __m128 multiply(__m128 z, __m128 w)
 }
 
 // z conj(w) for two complex pairs.
-inline __m128 multiplyConjugate(__m128 z, __m128 w)
+ORVEX_FFT_INLINE __m128 multiplyConjugate(__m128 z, __m128 w)
 {
     const __m128 re = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 2, 0, 0));
     const __m128 im = _mm_shuffle_ps(z, z, _MM_SHUFFLE(3, 3, 1, 1));
@@ -212,11 +220,11 @@ inline __m128 multiplyConjugate(__m128 z, __m128 w)
 }
 
 // i z for two complex pairs.
-inline __m128 timesI(__m128 z) { return _mm_xor_ps(swapPairs(z), signEven()); }
+ORVEX_FFT_INLINE __m128 timesI(__m128 z) { return _mm_xor_ps(swapPairs(z), signEven()); }
 
 // Calls body(k, twiddles of k and k + 1) for every even k of a size-N pass.
 template <int N, class Body>
-inline void forEachTwiddlePair(const TwiddleTables& t, Body body)
+ORVEX_FFT_INLINE void forEachTwiddlePair(const TwiddleTables& t, Body body)
 {
     const float* e = t.byLog[log2Of(N)];
     body(0, _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
@@ -236,39 +244,140 @@ inline void forEachTwiddlePair(const TwiddleTables& t, Body body)
     }
 }
 
+// One forward butterfly on two (k, k + 1) pairs held in registers.
+ORVEX_FFT_INLINE void forwardButterfly(__m128& a, __m128& b, __m128& c, __m128& d, __m128 w)
+{
+    const __m128 u = _mm_sub_ps(a, c);
+    const __m128 iv = timesI(_mm_sub_ps(b, d));
+    a = _mm_add_ps(a, c);
+    b = _mm_add_ps(b, d);
+    c = multiply(_mm_add_ps(u, iv), w);
+    d = multiplyConjugate(_mm_sub_ps(u, iv), w);
+}
+
+ORVEX_FFT_INLINE void inverseButterfly(__m128& a, __m128& b, __m128& c, __m128& d, __m128 w)
+{
+    const __m128 s1 = multiplyConjugate(c, w);
+    const __m128 s3 = multiply(d, w);
+    const __m128 sum = _mm_add_ps(s1, s3);
+    const __m128 idiff = timesI(_mm_sub_ps(s1, s3));
+    c = _mm_sub_ps(a, sum);
+    a = _mm_add_ps(a, sum);
+    d = _mm_add_ps(b, idiff);
+    b = _mm_sub_ps(b, idiff);
+}
+
 template <int N>
-inline void forwardPassVector(float* x, const TwiddleTables& t)
+ORVEX_FFT_INLINE void forwardPassVector(float* x, const TwiddleTables& t)
 {
     constexpr int q = 2 * (N / 4);
     forEachTwiddlePair<N>(t, [x](int k, __m128 w) {
         float* p = x + 2 * k;
-        const __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + q);
-        const __m128 c = _mm_loadu_ps(p + 2 * q), d = _mm_loadu_ps(p + 3 * q);
-        const __m128 u = _mm_sub_ps(a, c);
-        const __m128 iv = timesI(_mm_sub_ps(b, d));
-        _mm_storeu_ps(p, _mm_add_ps(a, c));
-        _mm_storeu_ps(p + q, _mm_add_ps(b, d));
-        _mm_storeu_ps(p + 2 * q, multiply(_mm_add_ps(u, iv), w));
-        _mm_storeu_ps(p + 3 * q, multiplyConjugate(_mm_sub_ps(u, iv), w));
+        __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + q);
+        __m128 c = _mm_loadu_ps(p + 2 * q), d = _mm_loadu_ps(p + 3 * q);
+        forwardButterfly(a, b, c, d, w);
+        _mm_storeu_ps(p, a);
+        _mm_storeu_ps(p + q, b);
+        _mm_storeu_ps(p + 2 * q, c);
+        _mm_storeu_ps(p + 3 * q, d);
     });
 }
 
 template <int N>
-inline void inversePassVector(float* x, const TwiddleTables& t)
+ORVEX_FFT_INLINE void inversePassVector(float* x, const TwiddleTables& t)
 {
     constexpr int q = 2 * (N / 4);
     forEachTwiddlePair<N>(t, [x](int k, __m128 w) {
         float* p = x + 2 * k;
-        const __m128 e0 = _mm_loadu_ps(p), e1 = _mm_loadu_ps(p + q);
-        const __m128 s1 = multiplyConjugate(_mm_loadu_ps(p + 2 * q), w);
-        const __m128 s3 = multiply(_mm_loadu_ps(p + 3 * q), w);
-        const __m128 sum = _mm_add_ps(s1, s3);
-        const __m128 idiff = timesI(_mm_sub_ps(s1, s3));
-        _mm_storeu_ps(p, _mm_add_ps(e0, sum));
-        _mm_storeu_ps(p + 2 * q, _mm_sub_ps(e0, sum));
-        _mm_storeu_ps(p + q, _mm_sub_ps(e1, idiff));
-        _mm_storeu_ps(p + 3 * q, _mm_add_ps(e1, idiff));
+        __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + q);
+        __m128 c = _mm_loadu_ps(p + 2 * q), d = _mm_loadu_ps(p + 3 * q);
+        inverseButterfly(a, b, c, d, w);
+        _mm_storeu_ps(p, a);
+        _mm_storeu_ps(p + q, b);
+        _mm_storeu_ps(p + 2 * q, c);
+        _mm_storeu_ps(p + 3 * q, d);
     });
+}
+
+// Sizes 2 to 16 held entirely in registers, two complex values per register.
+
+ORVEX_FFT_INLINE __m128 signMask(bool l0, bool l1, bool l2, bool l3)
+{
+    return _mm_castsi128_ps(_mm_setr_epi32(l0 ? INT32_MIN : 0, l1 ? INT32_MIN : 0, l2 ? INT32_MIN : 0, l3 ? INT32_MIN : 0));
+}
+
+// (p, q) -> (p + q, p - q)
+ORVEX_FFT_INLINE __m128 butterfly2(__m128 r)
+{
+    return _mm_add_ps(_mm_movelh_ps(r, r), _mm_xor_ps(_mm_movehl_ps(r, r), signMask(false, false, true, true)));
+}
+
+ORVEX_FFT_INLINE void forward4(__m128& r0, __m128& r1)
+{
+    const __m128 sum = _mm_add_ps(r0, r1);
+    const __m128 diff = _mm_sub_ps(r0, r1); // (u, v)
+    r0 = butterfly2(sum);
+    // (u + i v, u - i v)
+    const __m128 v = _mm_shuffle_ps(diff, diff, _MM_SHUFFLE(2, 3, 2, 3));
+    r1 = _mm_add_ps(_mm_movelh_ps(diff, diff), _mm_xor_ps(v, signMask(true, false, false, true)));
+}
+
+ORVEX_FFT_INLINE void inverse4(__m128& r0, __m128& r1)
+{
+    const __m128 e = butterfly2(r0);  // (e0, e1)
+    const __m128 td = butterfly2(r1); // (s1 + s3, s1 - s3)
+    // (s1 + s3, -i (s1 - s3))
+    const __m128 m = _mm_xor_ps(_mm_shuffle_ps(td, td, _MM_SHUFFLE(2, 3, 1, 0)), signMask(false, false, false, true));
+    r0 = _mm_add_ps(e, m);
+    r1 = _mm_sub_ps(e, m);
+}
+
+ORVEX_FFT_INLINE void forward8(__m128* r, const TwiddleTables& t)
+{
+    forwardButterfly(r[0], r[1], r[2], r[3], _mm_setr_ps(1.0f, 0.0f, t.c8, t.c8));
+    forward4(r[0], r[1]);
+    r[2] = butterfly2(r[2]);
+    r[3] = butterfly2(r[3]);
+}
+
+ORVEX_FFT_INLINE void inverse8(__m128* r, const TwiddleTables& t)
+{
+    inverse4(r[0], r[1]);
+    r[2] = butterfly2(r[2]);
+    r[3] = butterfly2(r[3]);
+    inverseButterfly(r[0], r[1], r[2], r[3], _mm_setr_ps(1.0f, 0.0f, t.c8, t.c8));
+}
+
+ORVEX_FFT_INLINE void forward16(__m128* r, const TwiddleTables& t)
+{
+    const float* e = t.byLog[kLogFirstTable];
+    forwardButterfly(r[0], r[2], r[4], r[6], _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    forwardButterfly(r[1], r[3], r[5], r[7], _mm_loadu_ps(e + 2));
+    forward8(r, t);
+    forward4(r[4], r[5]);
+    forward4(r[6], r[7]);
+}
+
+ORVEX_FFT_INLINE void inverse16(__m128* r, const TwiddleTables& t)
+{
+    const float* e = t.byLog[kLogFirstTable];
+    inverse8(r, t);
+    inverse4(r[4], r[5]);
+    inverse4(r[6], r[7]);
+    inverseButterfly(r[0], r[2], r[4], r[6], _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    inverseButterfly(r[1], r[3], r[5], r[7], _mm_loadu_ps(e + 2));
+}
+
+// Runs a register transform of R registers (2R complex values) on x.
+template <int R, class Transform>
+ORVEX_FFT_INLINE void inRegisters(float* x, Transform transform)
+{
+    __m128 r[R];
+    for (int i = 0; i < R; ++i)
+        r[i] = _mm_loadu_ps(x + 4 * i);
+    transform(r);
+    for (int i = 0; i < R; ++i)
+        _mm_storeu_ps(x + 4 * i, r[i]);
 }
 #endif
 
@@ -319,6 +428,29 @@ struct Transform
         inversePass<N, Vector>(x, t);
     }
 };
+
+#ifdef ORVEX_FFT_SSE2
+template <>
+struct Transform<16, true>
+{
+    static void forward(float* x, const TwiddleTables& t) { inRegisters<8>(x, [&t](__m128* r) { forward16(r, t); }); }
+    static void inverse(float* x, const TwiddleTables& t) { inRegisters<8>(x, [&t](__m128* r) { inverse16(r, t); }); }
+};
+
+template <>
+struct Transform<8, true>
+{
+    static void forward(float* x, const TwiddleTables& t) { inRegisters<4>(x, [&t](__m128* r) { forward8(r, t); }); }
+    static void inverse(float* x, const TwiddleTables& t) { inRegisters<4>(x, [&t](__m128* r) { inverse8(r, t); }); }
+};
+
+template <>
+struct Transform<4, true>
+{
+    static void forward(float* x, const TwiddleTables&) { inRegisters<2>(x, [](__m128* r) { forward4(r[0], r[1]); }); }
+    static void inverse(float* x, const TwiddleTables&) { inRegisters<2>(x, [](__m128* r) { inverse4(r[0], r[1]); }); }
+};
+#endif
 
 template <bool Vector>
 struct Transform<2, Vector>
