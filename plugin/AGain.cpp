@@ -1,8 +1,12 @@
 #include "plugin/AGain.h"
 
+#include "crossover/KernelDesign.h"
+
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -34,18 +38,6 @@ double frequencyDisplayHz(float x, float rate)
 {
     const double argument = static_cast<double>(0.999f) - static_cast<double>(0.988f) * static_cast<double>(x);
     return (static_cast<double>(rate) * 0.5) * std::log10(argument) * -0.5;
-}
-
-// Slope step 1..8 (Butterworth order, 12 dB/oct each) of a normalised value.
-// Values outside 0..1 and NaN are held to the nearest valid step.
-int slopeStepOf(float x)
-{
-    const float step = x * 7.0f + 1.0f;
-    if (!(step >= 1.0f))
-        return 1;
-    if (step >= 8.0f)
-        return 8;
-    return static_cast<int>(step);
 }
 
 bool isOn(float value)
@@ -90,8 +82,12 @@ AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNu
         crossoverFreq[i].store(defaultFrequencyValue(kDefaultFrequencies[i]), std::memory_order_relaxed);
         slope[i].store(kDefaultSlope, std::memory_order_relaxed);
     }
-    for (auto& enable : bandEnable)
-        enable.store(1.0f, std::memory_order_relaxed);
+    for (int band = 0; band < kNumBands; ++band)
+    {
+        bandEnable[band].store(1.0f, std::memory_order_relaxed);
+        splitters[band] = std::make_unique<BandSplitter>();
+    }
+    ensureSumCapacity(getBlockSize());
     copyText(programName, "Default", kVstMaxProgNameLen);
     loadInnerMaximizer();
 }
@@ -100,13 +96,18 @@ AGain::~AGain()
 {
     {
         Platform::ScopedLock hold(effectLock);
-        for (AEffect*& instance : instances)
+        for (int i = 0; i < kNumInstances; ++i)
         {
-            if (instance == nullptr)
+            if (i < kNumBands)
+            {
+                splitters[i].reset();
+                kernels[i].reset();
+            }
+            if (instances[i] == nullptr)
                 continue;
-            callInstance(instance, effMainsChanged, 0, 0);
-            callInstance(instance, effClose);
-            instance = nullptr;
+            callInstance(instances[i], effMainsChanged, 0, 0);
+            callInstance(instances[i], effClose);
+            instances[i] = nullptr;
         }
     }
     Platform::freeLibrary(innerLibrary);
@@ -197,6 +198,11 @@ void AGain::setSampleRate(float newSampleRate)
 void AGain::setBlockSize(VstInt32 newBlockSize)
 {
     AudioEffectX::setBlockSize(newBlockSize);
+    {
+        // Sized ahead, so the audio path does not allocate on its first block.
+        Platform::ScopedLock hold(effectLock);
+        ensureSumCapacity(newBlockSize);
+    }
     forwardToInstances(effSetBlockSize, newBlockSize, 0.0f);
 }
 
@@ -241,8 +247,8 @@ void AGain::setParameter(VstInt32 index, float value)
         break;
     case OwnKind::slope:
     {
-        const int before = slopeStepOf(slope[slot].exchange(value, std::memory_order_relaxed));
-        if (before != slopeStepOf(value))
+        const int before = slopeStep(slope[slot].exchange(value, std::memory_order_relaxed));
+        if (before != slopeStep(value))
             rebuildCrossovers();
         break;
     }
@@ -316,7 +322,7 @@ void AGain::getParameterDisplay(VstInt32 index, char* text)
         float2string(static_cast<float>(frequencyDisplayHz(value, getSampleRate())), text, kVstMaxParamStrLen);
         break;
     case OwnKind::slope:
-        int2string(-12 * slopeStepOf(value), text, kVstMaxParamStrLen);
+        int2string(-12 * slopeStep(value), text, kVstMaxParamStrLen);
         break;
     }
 }
@@ -378,6 +384,8 @@ VstInt32 AGain::getVendorVersion()
 
 bool AGain::ensureSumCapacity(VstInt32 frames)
 {
+    if (frames < 0 || frames > (1 << 28))
+        return false;
     const int bytes = frames * static_cast<int>(sizeof(float));
     if (sumLeft.size() < bytes)
     {
@@ -393,26 +401,41 @@ void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFra
         return;
     DenormalGuard guard;
     Platform::ScopedLock hold(effectLock);
-    float* bands[kNumBands][2] = {};
-    if (!prepareBands(inputs, sampleFrames, bands) || !ensureSumCapacity(sampleFrames))
+    const bool sumsReady = ensureSumCapacity(sampleFrames);
+    // The splitters copy the input here, before any output is written, so
+    // hosts that process in place are safe.
+    float** bands[kNumBands] = {};
+    if (!feedBands(inputs, sampleFrames, bands))
     {
-        std::memset(outputs[0], 0, sizeof(float) * static_cast<std::size_t>(sampleFrames));
-        std::memset(outputs[1], 0, sizeof(float) * static_cast<std::size_t>(sampleFrames));
+        processSilence(outputs, sampleFrames, sumsReady);
         return;
     }
-    mixBands(bands, outputs, sampleFrames);
+    if (sumsReady)
+        mixBands(bands, outputs, sampleFrames);
+    else
+        zeroChannels(outputs, sampleFrames);
     releaseBands(sampleFrames);
 }
 
-void AGain::mixBands(float* const (&bands)[kNumBands][2], float** outputs, VstInt32 frames)
+bool AGain::feedBands(float** inputs, VstInt32 frames, float** (&bands)[kNumBands])
 {
-    const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(frames);
-    float* sums[2] = {sumLeft.as<float>(), sumRight.as<float>()};
-    if (frames > 0)
+    int ready = frames;
+    for (auto& splitter : splitters)
     {
-        std::memset(sums[0], 0, bytes);
-        std::memset(sums[1], 0, bytes);
+        splitter->feed(inputs, frames);
+        ready = std::min(ready, splitter->run(frames));
     }
+    if (ready < frames)
+        return false;
+    for (int band = 0; band < kNumBands; ++band)
+        bands[band] = splitters[band]->bandOutput();
+    return true;
+}
+
+void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames)
+{
+    float* sums[2] = {sumLeft.as<float>(), sumRight.as<float>()};
+    zeroChannels(sums, frames);
     for (int band = 0; band < kNumBands; ++band)
     {
         // A missing instance passes its band through unchanged.
@@ -420,15 +443,17 @@ void AGain::mixBands(float* const (&bands)[kNumBands][2], float** outputs, VstIn
         if (AEffect* instance = instances[band])
         {
             zeroChannels(outputs, frames);
-            instance->process(instance, const_cast<float**>(bands[band]), outputs, frames);
+            instance->process(instance, bands[band], outputs, frames);
             result = outputs;
         }
         if (!isOn(bandEnable[band].load(std::memory_order_relaxed)))
             continue;
         for (int c = 0; c < 2; ++c)
         {
+            const float* from = result[c];
+            float* to = sums[c];
             for (VstInt32 i = 0; i < frames; ++i)
-                sums[c][i] += result[c][i];
+                to[i] += from[i];
         }
     }
     if (AEffect* master = instances[kMasterInstance])
@@ -438,9 +463,37 @@ void AGain::mixBands(float* const (&bands)[kNumBands][2], float** outputs, VstIn
     }
     else if (frames > 0)
     {
-        std::memcpy(outputs[0], sums[0], bytes);
-        std::memcpy(outputs[1], sums[1], bytes);
+        std::memcpy(outputs[0], sums[0], sizeof(float) * static_cast<std::size_t>(frames));
+        std::memcpy(outputs[1], sums[1], sizeof(float) * static_cast<std::size_t>(frames));
     }
+}
+
+// Fallback for a block the splitters cannot fill, which their common stream
+// delay rules out: the instances keep running on silence, nothing is consumed,
+// and the output is the master's processing of silence (silence without it).
+// Unlike a host's warm-up, the host's input buffers are left alone.
+void AGain::processSilence(float** outputs, VstInt32 frames, bool sumsReady)
+{
+    if (!sumsReady)
+    {
+        zeroChannels(outputs, frames);
+        return;
+    }
+    float* silence[2] = {sumLeft.as<float>(), sumRight.as<float>()};
+    zeroChannels(silence, frames);
+    for (AEffect* instance : instances)
+    {
+        if (instance != nullptr)
+            instance->processReplacing(instance, silence, outputs, frames);
+    }
+    if (instances[kMasterInstance] == nullptr)
+        zeroChannels(outputs, frames);
+}
+
+void AGain::releaseBands(VstInt32 frames)
+{
+    for (auto& splitter : splitters)
+        splitter->consume(frames);
 }
 
 void AGain::zeroChannels(float** channels, VstInt32 frames)
@@ -451,29 +504,62 @@ void AGain::zeroChannels(float** channels, VstInt32 frames)
     std::memset(channels[1], 0, sizeof(float) * static_cast<std::size_t>(frames));
 }
 
-// Until the crossover splitters are in place every band carries the whole input.
-bool AGain::prepareBands(float** inputs, VstInt32 frames, float* (&bands)[kNumBands][2])
+void AGain::rebuildCrossovers()
 {
-    const int bytes = frames * static_cast<int>(sizeof(float));
-    if (inputCopy.size() < 2 * bytes)
-        inputCopy.resize(2 * bytes);
-    if (inputCopy.size() < 2 * bytes)
-        return false;
-    float* copy = inputCopy.as<float>();
-    for (int c = 0; c < 2; ++c)
+    Platform::ScopedLock hold(effectLock);
+    const float rate = getSampleRate();
+    std::array<float, kNumCrossovers> hz{};
+    std::array<int, kNumCrossovers> steps{};
+    for (int i = 0; i < kNumCrossovers; ++i)
     {
-        float* channel = copy + c * frames;
-        const float* source = inputs != nullptr ? inputs[c] : nullptr;
-        for (VstInt32 i = 0; i < frames; ++i)
-            channel[i] = source != nullptr ? source[i] : 0.0f;
-        for (auto& band : bands)
-            band[c] = channel;
+        hz[i] = crossoverFrequencyHz(crossoverFreq[i].load(std::memory_order_relaxed), rate);
+        steps[i] = slopeStep(slope[i].load(std::memory_order_relaxed));
     }
-    return true;
+    const BandEdgeTable edges = bandEdgeTable(hz, steps);
+    // Design all five before touching the splitters: if memory runs out, the
+    // crossover in use stays complete.
+    std::unique_ptr<BandKernel> designed[kNumBands];
+    try
+    {
+        const int common = commonKernelLength(edges, rate);
+        for (int band = 0; band < kNumBands; ++band)
+        {
+            designed[band] = std::make_unique<BandKernel>();
+            designBandKernel(*designed[band], common, edges[band], rate);
+            designed[band]->setChannelCount(2);
+            if (designed[band]->tapCount(1) == 0)
+                return;
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return;
+    }
+    for (int band = 0; band < kNumBands; ++band)
+    {
+        kernels[band] = std::move(designed[band]);
+        splitters[band]->setKernel(*kernels[band]);
+    }
+    alignBandDelays();
 }
 
-void AGain::releaseBands(VstInt32) {}
-
-// The crossover design arrives with the band splitters; until then every band
-// carries the whole input and there is nothing to rebuild.
-void AGain::rebuildCrossovers() {}
+// Each band is held back so that all leave their splitters with one common
+// delay, large enough that every hop is complete before its frames are asked
+// for: (hop - 1) frames buffered cover any block size.
+void AGain::alignBandDelays()
+{
+    int centre[kNumBands] = {};
+    int common = 0;
+    for (int band = 0; band < kNumBands; ++band)
+    {
+        const BandSplitter& splitter = *splitters[band];
+        centre[band] = std::max(0, splitter.kernelLength() / 2 - 1);
+        const int buffered = splitter.hop() > 0 ? splitter.hop() - 1 : 0;
+        common = std::max(common, centre[band] + buffered);
+    }
+    for (int band = 0; band < kNumBands; ++band)
+        splitters[band]->setStreamDelay(common - centre[band]);
+    const AEffect* master = instances[kMasterInstance];
+    const int instanceDelay = master != nullptr ? std::max(0, master->initialDelay) : 0;
+    setInitialDelay(common + 2 * instanceDelay);
+}

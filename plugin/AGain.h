@@ -8,14 +8,21 @@
 // sample-rate and block-size calls may come from any other thread. The effect
 // lock serialises block processing, the crossover rebuild and teardown; the
 // own parameter values are atomics read by processing at its next block.
-// Latency: reported in the record's initialDelay (see rebuildCrossovers).
+// Latency: every band leaves its splitter delayed by one common T samples
+// (T = the largest hop - 1 + kernel half length - 1 of the five bands), so
+// each block is fully available at once and no warm-up blocks occur; the band
+// and master instances add D each (the master's initialDelay). The record's
+// initialDelay is 6848 until the first crossover rebuild, then T + 2 D.
 #pragma once
 
+#include "crossover/BandKernel.h"
+#include "crossover/BandSplitter.h"
 #include "crossover/GrowableBuffer.h"
 #include "plugin/Platform.h"
 #include "vst/AudioEffectX.h"
 
 #include <atomic>
+#include <memory>
 
 class AGain : public AudioEffectX
 {
@@ -68,17 +75,24 @@ private:
     // Instance serving a forwarded parameter index (13..48), or null.
     AEffect* forwardedInstance(VstInt32 index, VstInt32& innerIndex) const;
     void getForwardedName(VstInt32 index, char* text);
+    // Designs the five band kernels from the current settings, loads them into
+    // the splitters, aligns the bands to one common delay and stores the new
+    // latency. Takes the effect lock; allocates; any thread but the audio thread.
     void rebuildCrossovers();
+    void alignBandDelays();
+
     // Audio path pieces, all called under the effect lock.
     bool ensureSumCapacity(VstInt32 frames);
-    bool prepareBands(float** inputs, VstInt32 frames, float* (&bands)[kNumBands][2]);
-    void mixBands(float* const (&bands)[kNumBands][2], float** outputs, VstInt32 frames);
+    bool feedBands(float** inputs, VstInt32 frames, float** (&bands)[kNumBands]);
+    void mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames);
+    void processSilence(float** outputs, VstInt32 frames, bool sumsReady);
     void releaseBands(VstInt32 frames);
     static void zeroChannels(float** channels, VstInt32 frames);
 
     Platform::EffectLock effectLock;
     void* innerLibrary = nullptr;
-    GrowableBuffer inputCopy;
+    std::unique_ptr<BandKernel> kernels[kNumBands];
+    std::unique_ptr<BandSplitter> splitters[kNumBands];
     GrowableBuffer sumLeft;
     GrowableBuffer sumRight;
     AEffect* instances[kNumInstances] = {};

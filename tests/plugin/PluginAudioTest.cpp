@@ -1,0 +1,456 @@
+// The effect's audio path through a host's eyes: band splitting, routing,
+// summing and the reported latency, checked against an independent
+// double-precision model of the crossover.
+#include "CrossoverReference.h"
+#include "TestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <random>
+#include <thread>
+
+using namespace TestHost;
+
+namespace
+{
+
+constexpr double kRate = 44100.0;
+const std::array<int, 5> kBandSwitch = {0, 3, 6, 9, 12};
+
+using Stereo = std::array<std::vector<float>, 2>;
+using BlockSizes = std::function<int()>;
+
+BlockSizes fixedBlocks(int n)
+{
+    return [n] { return n; };
+}
+
+// Seeded block sizes from 0 to 3000, with the small sizes well represented.
+BlockSizes randomBlocks(unsigned seed)
+{
+    auto engine = std::make_shared<std::mt19937>(seed);
+    return [engine] {
+        const int kind = std::uniform_int_distribution<int>(0, 9)(*engine);
+        if (kind == 0)
+            return std::uniform_int_distribution<int>(0, 3)(*engine);
+        return std::uniform_int_distribution<int>(1, kind < 5 ? 600 : 3000)(*engine);
+    };
+}
+
+// Streams both channels through the effect block by block, like a host.
+Stereo runStream(AEffect* effect, const Stereo& input, const BlockSizes& nextBlock, bool inPlace,
+                 const std::function<void(std::size_t)>& beforeBlock = nullptr)
+{
+    const std::size_t total = input[0].size();
+    Stereo output{std::vector<float>(total), std::vector<float>(total)};
+    std::vector<float> in[2], out[2];
+    for (std::size_t done = 0; done < total;)
+    {
+        if (beforeBlock)
+            beforeBlock(done);
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(nextBlock()), total - done);
+        for (int c = 0; c < 2; ++c)
+        {
+            in[c].assign(input[c].begin() + static_cast<long>(done), input[c].begin() + static_cast<long>(done + n));
+            out[c].assign(n, 7.0f);
+        }
+        processBlock(effect, in[0], in[1], out[0], out[1], inPlace);
+        for (int c = 0; c < 2; ++c)
+            std::copy(out[c].begin(), out[c].end(), output[c].begin() + static_cast<long>(done));
+        done += n;
+    }
+    return output;
+}
+
+Stereo impulse(std::size_t length, std::size_t at, float amplitude)
+{
+    Stereo signal{std::vector<float>(length), std::vector<float>(length)};
+    signal[0][at] = amplitude;
+    signal[1][at] = amplitude;
+    return signal;
+}
+
+// A running effect as a host sets one up: rate (the first crossover rebuild), block size, resume.
+AEffect* startEffect(const Plugin& plugin)
+{
+    AEffect* effect = plugin.create();
+    if (effect != nullptr)
+    {
+        dispatch(effect, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
+        dispatch(effect, effSetBlockSize, 0, 512);
+        dispatch(effect, effMainsChanged, 0, 1);
+    }
+    return effect;
+}
+
+std::array<float, 4> parameters(AEffect* effect, int first)
+{
+    std::array<float, 4> values{};
+    for (int i = 0; i < 4; ++i)
+        values[i] = effect->getParameter(effect, first + 3 * i);
+    return values;
+}
+
+struct Model
+{
+    std::array<Reference::Band, 5> bands;
+    int len = 0;
+    int streamDelay = 0; // common band delay T
+    std::array<std::vector<double>, 5> kernels;
+};
+
+// The model of the effect's current crossover: bands, shared half length, the
+// common delay T = (hop - 1) + (len - 1) and, when asked, the five kernels.
+Model modelOf(AEffect* effect, bool withKernels)
+{
+    Model model;
+    model.bands = Reference::bands(parameters(effect, 1), parameters(effect, 2), kRate);
+    model.len = Reference::commonHalfLength(model.bands, kRate);
+    int fftSize = 32;
+    while (fftSize < 2 * (2 * model.len) && fftSize < 32768)
+        fftSize *= 2;
+    model.streamDelay = (fftSize / 2 - 1) + (model.len - 1);
+    if (withKernels)
+        for (int b = 0; b < 5; ++b)
+            model.kernels[static_cast<std::size_t>(b)] = Reference::kernel(model.bands[static_cast<std::size_t>(b)], kRate, model.len);
+    return model;
+}
+
+// What the enabled bands' kernels give for an impulse of `amplitude` at `at`, delayed by `delay`.
+std::vector<double> expectedResponse(const Model& model, const std::array<bool, 5>& enabled, std::size_t length,
+                                     std::size_t at, int delay, double amplitude)
+{
+    std::vector<double> expected(length, 0.0);
+    const long start = static_cast<long>(at) + delay - (model.len - 1);
+    for (int b = 0; b < 5; ++b)
+    {
+        if (!enabled[static_cast<std::size_t>(b)])
+            continue;
+        const std::vector<double>& taps = model.kernels[static_cast<std::size_t>(b)];
+        for (std::size_t k = 0; k < taps.size(); ++k)
+        {
+            const long t = start + static_cast<long>(k);
+            if (t >= 0 && t < static_cast<long>(length))
+                expected[static_cast<std::size_t>(t)] += amplitude * taps[k];
+        }
+    }
+    return expected;
+}
+
+// Largest difference over both channels; the kernel peaks are below 1, and float
+// FFT convolution of this length keeps errors near 1e-6 of the peak.
+double largestError(const Stereo& output, const std::vector<double>& expected)
+{
+    double error = 0.0;
+    for (const auto& channel : output)
+        for (std::size_t t = 0; t < channel.size(); ++t)
+            error = std::max(error, std::abs(static_cast<double>(channel[t]) - expected[t]));
+    return error;
+}
+
+constexpr double kTolerance = 2e-5;
+
+} // namespace
+
+TEST(AudioPath, ImpulseLeavesAtTheReportedLatencyForEveryBlockSize)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    ASSERT_TRUE(plugin.loaded());
+    const std::size_t at = 2000;
+    for (int blockSize : {1, 32, 441, 512, 1000, 1024, 4096, 8192, -1, -2})
+    {
+        SCOPED_TRACE(blockSize);
+        testing::internal::CaptureStderr(); // the inner maximizer is missing on purpose
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(effect, nullptr);
+        const Model model = modelOf(effect, true);
+        EXPECT_EQ(model.len, 768);
+        EXPECT_EQ(effect->initialDelay, model.streamDelay);
+        const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 500);
+        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(static_cast<unsigned>(-blockSize));
+        const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, blockSize == -2);
+        const std::vector<double> expected = expectedResponse(model, {true, true, true, true, true}, length, at,
+                                                              effect->initialDelay, 1.0);
+        EXPECT_LT(largestError(output, expected), kTolerance);
+        const auto peak = std::max_element(output[0].begin(), output[0].end(),
+                                           [](float a, float b) { return std::abs(a) < std::abs(b); });
+        EXPECT_EQ(peak - output[0].begin(), static_cast<long>(at) + effect->initialDelay);
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(AudioPath, BandSwitchesWithoutInnerMaximizerSeparateAndInPlace)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    for (bool inPlace : {false, true})
+    {
+        testing::internal::CaptureStderr();
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(effect, nullptr);
+        effect->setParameter(effect, kBandSwitch[1], 0.0f);
+        effect->setParameter(effect, kBandSwitch[3], 0.5f); // 0.5 is off
+        const Model model = modelOf(effect, true);
+        const std::size_t at = 777;
+        const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 300);
+        const Stereo output = runStream(effect, impulse(length, at, 0.5f), randomBlocks(7), inPlace);
+        const std::vector<double> expected =
+            expectedResponse(model, {true, false, true, false, true}, length, at, effect->initialDelay, 0.5);
+        EXPECT_LT(largestError(output, expected), kTolerance) << "in place: " << inPlace;
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(AudioPath, InnerDelayCountsTwiceInTheLatency)
+{
+    constexpr int kInnerDelay = 37;
+    PluginFolder folder(ORVEX_TEST_INNER_PATH);
+    void* inner = openLibrary(folder.innerPath());
+    auto configure = reinterpret_cast<void (*)(int, int, int)>(librarySymbol(inner, "orvexTestConfigure"));
+    ASSERT_NE(configure, nullptr);
+    configure(-1, 0, kInnerDelay);
+    Plugin plugin(folder);
+    AEffect* effect = startEffect(plugin);
+    ASSERT_NE(effect, nullptr);
+    effect->setParameter(effect, kBandSwitch[4], 0.0f);
+    const Model model = modelOf(effect, true);
+    EXPECT_EQ(effect->initialDelay, model.streamDelay + 2 * kInnerDelay);
+    const std::size_t at = 4000;
+    const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 300);
+    const Stereo output = runStream(effect, impulse(length, at, 1.0f), randomBlocks(11), false);
+    const std::vector<double> expected =
+        expectedResponse(model, {true, true, true, true, false}, length, at, effect->initialDelay, 1.0);
+    EXPECT_LT(largestError(output, expected), kTolerance);
+    dispatch(effect, effClose);
+    closeLibrary(inner);
+}
+
+TEST(AudioPath, LongestKernelsKeepTheImpulseOnTheReportedLatency)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    for (int blockSize : {1, 441, 8192, -3})
+    {
+        SCOPED_TRACE(blockSize);
+        testing::internal::CaptureStderr();
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(effect, nullptr);
+        effect->setParameter(effect, 2, 1.0f); // 96 dB/oct ...
+        effect->setParameter(effect, 1, 0.0f); // ... at 4.79 Hz: several partitions
+        const int latency = effect->initialDelay;
+        EXPECT_GT(latency, 2 * 16384);
+        const std::size_t at = 5000;
+        const std::size_t length = at + static_cast<std::size_t>(latency) + 4000;
+        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(3);
+        const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, false);
+        // The crossovers sum to nearly a unit impulse, symmetric about its centre.
+        const std::size_t centre = at + static_cast<std::size_t>(latency);
+        for (int c = 0; c < 2; ++c)
+        {
+            const auto& channel = output[static_cast<std::size_t>(c)];
+            const auto peak = std::max_element(channel.begin(), channel.end(),
+                                               [](float a, float b) { return std::abs(a) < std::abs(b); });
+            EXPECT_EQ(static_cast<std::size_t>(peak - channel.begin()), centre);
+            EXPECT_GT(*peak, 0.5f);
+            for (std::size_t k = 1; k < 3000; ++k)
+                ASSERT_NEAR(channel[centre + k], channel[centre - k], 1e-5) << k;
+            for (std::size_t t = 0; t < at; ++t)
+                ASSERT_EQ(channel[t], 0.0f);
+        }
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(Rebuild, SlopeWithinOneStepRebuildsNothingOtherChangesDo)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    const std::size_t at = 1000;
+    const std::size_t length = 12000;
+    // Changes applied while the impulse's response is still in the crossover.
+    auto streamWith = [&](int index, float value) {
+        testing::internal::CaptureStderr();
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        const Stereo output = runStream(effect, impulse(length, at, 1.0f), fixedBlocks(256), false,
+                                        [&](std::size_t done) {
+                                            if (done == 2560 && index >= 0)
+                                                effect->setParameter(effect, index, value);
+                                            if (done == 2560 && index == -2)
+                                                dispatch(effect, effSetSampleRate, 0, 0, nullptr, value);
+                                        });
+        dispatch(effect, effClose);
+        return output;
+    };
+    const Stereo untouched = streamWith(-1, 0.0f);
+    EXPECT_EQ(streamWith(5, 0.25f), untouched);       // step 2 stays step 2
+    EXPECT_NE(streamWith(5, 0.3f), untouched);        // step 3: rebuilt
+    EXPECT_NE(streamWith(4, 0.1897612f), untouched);  // every frequency store rebuilds
+    EXPECT_NE(streamWith(-2, static_cast<float>(kRate)), untouched); // so does a rate change
+}
+
+TEST(Rebuild, BandSwitchTakesEffectAtTheNextBlockWithoutRebuilding)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    testing::internal::CaptureStderr();
+    AEffect* effect = startEffect(plugin);
+    testing::internal::GetCapturedStderr();
+    const Model model = modelOf(effect, true);
+    const std::size_t at = 500;
+    const std::size_t length = 8000;
+    // Band 3 is switched off after the impulse entered: the other bands' response is unaffected.
+    const Stereo output = runStream(effect, impulse(length, at, 1.0f), fixedBlocks(500), false, [&](std::size_t done) {
+        if (done == 1000)
+            effect->setParameter(effect, kBandSwitch[2], 0.0f);
+    });
+    const std::vector<double> expected =
+        expectedResponse(model, {true, true, false, true, true}, length, at, effect->initialDelay, 1.0);
+    EXPECT_LT(largestError(output, expected), kTolerance);
+    dispatch(effect, effClose);
+}
+
+TEST(Threads, CrossoverChangesWhileProcessing)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    testing::internal::CaptureStderr();
+    AEffect* effect = startEffect(plugin);
+    testing::internal::GetCapturedStderr();
+    ASSERT_NE(effect, nullptr);
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        std::mt19937 engine(5);
+        std::uniform_real_distribution<float> frequency(0.05f, 0.98f), slope(0.0f, 0.8f);
+        for (int i = 0; i < 24 && !done.load(); ++i)
+        {
+            const int crossover = i % 4;
+            effect->setParameter(effect, 3 * crossover + (i % 3 == 2 ? 2 : 1),
+                                 i % 3 == 2 ? slope(engine) : frequency(engine));
+            effect->setParameter(effect, kBandSwitch[static_cast<std::size_t>(i % 5)], (i % 2) ? 1.0f : 0.0f);
+        }
+    });
+    std::mt19937 engine(9);
+    std::uniform_real_distribution<float> noise(-0.25f, 0.25f);
+    std::vector<float> left(512), right(512), outLeft(512), outRight(512);
+    bool finite = true;
+    for (int block = 0; block < 400; ++block)
+    {
+        for (std::size_t i = 0; i < 512; ++i)
+        {
+            left[i] = noise(engine);
+            right[i] = noise(engine);
+        }
+        processBlock(effect, left, right, outLeft, outRight, false);
+        for (std::size_t i = 0; i < 512; ++i)
+            finite = finite && std::isfinite(outLeft[i]) && std::isfinite(outRight[i]);
+    }
+    done.store(true);
+    changer.join();
+    EXPECT_TRUE(finite);
+    dispatch(effect, effClose);
+}
+
+#ifdef ORVEX_TEST_REAL_INNER_PATH
+
+namespace
+{
+
+// DTFT of a finite response at `hz`.
+double magnitudeAt(const std::vector<float>& response, double hz)
+{
+    std::complex<double> sum = 0.0;
+    const double w = -2.0 * 3.14159265358979323846 * hz / kRate;
+    for (std::size_t t = 0; t < response.size(); ++t)
+        sum += static_cast<double>(response[t]) * std::polar(1.0, w * static_cast<double>(t));
+    return std::abs(sum);
+}
+
+} // namespace
+
+TEST(RealInner, MagnitudeResponseMatchesTheBandKernels)
+{
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+    Plugin plugin(folder);
+    AEffect* effect = startEffect(plugin);
+    ASSERT_NE(effect, nullptr);
+    const Model model = modelOf(effect, false);
+    const float amplitude = 0.5f; // stays below the ceiling: nothing is limited
+    const std::size_t at = 300;
+    const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 200);
+    const Stereo output = runStream(effect, impulse(length, at, amplitude), fixedBlocks(512), false);
+    for (int i = 0; i <= 60; ++i)
+    {
+        const double hz = 20.0 * std::pow(1000.0, i / 60.0);
+        double expected = 0.0;
+        for (const auto& band : model.bands)
+            expected += Reference::kernelMagnitude(band, hz, kRate);
+        const double measured = magnitudeAt(output[0], hz) / amplitude;
+        EXPECT_NEAR(20.0 * std::log10(measured / expected), 0.0, 0.01) << hz << " Hz";
+    }
+    dispatch(effect, effClose);
+}
+
+TEST(RealInner, OneBandOnGivesThatBandsKernel)
+{
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+    Plugin plugin(folder);
+    AEffect* effect = startEffect(plugin);
+    ASSERT_NE(effect, nullptr);
+    for (int b : {0, 1, 3, 4})
+        effect->setParameter(effect, kBandSwitch[static_cast<std::size_t>(b)], 0.0f);
+    const Model model = modelOf(effect, true);
+    const std::size_t at = 2000;
+    const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 200);
+    const Stereo output = runStream(effect, impulse(length, at, 1.0f), randomBlocks(21), true);
+    const std::vector<double> expected =
+        expectedResponse(model, {false, false, true, false, false}, length, at, effect->initialDelay, 1.0);
+    EXPECT_LT(largestError(output, expected), kTolerance);
+    dispatch(effect, effClose);
+}
+
+TEST(RealInner, AllBandsOffGivesTheMastersSilence)
+{
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+    Plugin plugin(folder);
+    AEffect* effect = startEffect(plugin);
+    ASSERT_NE(effect, nullptr);
+    for (int index : kBandSwitch)
+        effect->setParameter(effect, index, 0.0f);
+    // A maximizer hosted on its own, fed silence, is what the master must give.
+    void* inner = openLibrary(folder.innerPath());
+    auto entry = reinterpret_cast<VstPluginMainProc>(librarySymbol(inner, "VSTPluginMain"));
+    ASSERT_NE(entry, nullptr);
+    AEffect* alone = entry([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+        return opcode == audioMasterVersion ? 2400 : 0;
+    });
+    ASSERT_NE(alone, nullptr);
+    dispatch(alone, effOpen);
+    dispatch(alone, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
+    dispatch(alone, effMainsChanged, 0, 1);
+    std::mt19937 engine(4);
+    std::uniform_real_distribution<float> noise(-0.9f, 0.9f);
+    const std::size_t length = 20000;
+    Stereo input{std::vector<float>(length), std::vector<float>(length)};
+    for (auto& channel : input)
+        for (float& sample : channel)
+            sample = noise(engine);
+    const Stereo output = runStream(effect, input, fixedBlocks(512), false);
+    const Stereo silence{std::vector<float>(length), std::vector<float>(length)};
+    const Stereo masterAlone = runStream(alone, silence, fixedBlocks(512), false);
+    EXPECT_EQ(output, masterAlone);
+    dispatch(alone, effClose);
+    closeLibrary(inner);
+    dispatch(effect, effClose);
+}
+
+#endif
