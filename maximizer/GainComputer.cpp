@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace
 {
@@ -10,8 +11,14 @@ namespace
 constexpr float kCeilingMargin = 1.0f - 1.0f / (1 << 20);
 // An envelope this close to its target has arrived; without snapping, a
 // release towards 1 would stall one rounding step below it.
-constexpr float kSnapDistance = 1.0e-6f;
+constexpr double kSnapDistance = 1.0e-6;
 } // namespace
+
+double GainComputer::approach(double from, double to, double coefficient)
+{
+    const double distance = to - from;
+    return std::fabs(distance) <= kSnapDistance ? to : from + distance * coefficient;
+}
 
 GainComputer::GainComputer(int window)
     : window(window), inverseWindow(1.0 / window), maximum(window), ring(static_cast<std::size_t>(window))
@@ -35,28 +42,26 @@ void GainComputer::setRelease(const ReleaseCoefficients& newRelease)
 void GainComputer::reset()
 {
     maximum.reset();
-    envelope = 1.0f;
-    sustained = 1.0f;
+    envelope = 1.0;
+    sustained = 1.0;
     std::fill(ring.begin(), ring.end(), 1.0f);
     ringPos = 0;
     ringSum = window;
     reducedCount = 0;
 }
 
-float GainComputer::recover(float needed)
+double GainComputer::recover(double needed)
 {
-    float coefficient = release.normal;
+    double target = needed;
+    double coefficient = release.normal;
     if (release.automatic)
     {
-        // Below the sustained level (a short transient) recover fast; under
-        // long reduction the level has caught up and recovery is slow.
-        sustained += (envelope - sustained) * release.sustain;
-        coefficient = envelope < sustained ? release.fast : release.slow;
+        const double rate = needed < sustained ? release.charge : release.slow;
+        sustained = approach(sustained, needed, rate);
+        target = std::min(needed, sustained);
+        coefficient = release.fast;
     }
-    if (needed <= envelope)
-        return needed;
-    const float distance = needed - envelope;
-    return distance <= kSnapDistance ? needed : envelope + distance * coefficient;
+    return target <= envelope ? target : approach(envelope, target, coefficient);
 }
 
 float GainComputer::smooth(float value)
@@ -83,6 +88,6 @@ void GainComputer::process(const float* peak, float* gain, int n)
         const float loudest = maximum.push(peak[i]);
         const float needed = loudest > ceiling ? target / loudest : 1.0f;
         envelope = recover(needed);
-        gain[i] = smooth(envelope);
+        gain[i] = smooth(static_cast<float>(envelope));
     }
 }

@@ -21,12 +21,17 @@
 struct ReleaseCoefficients
 {
     // One-pole coefficients per sample: 1 - exp(-1 / (time constant * rate)).
-    float normal = 1.0f;
-    // Program-dependent release: fast below the sustained gain level, slow above
-    // it, and the rate at which that level follows the envelope.
-    float fast = 1.0f;
-    float slow = 1.0f;
-    float sustain = 1.0f;
+    // Double precision: a float envelope stalls short of 1 when a long release
+    // at a high rate moves it by less than half a rounding step per sample.
+    double normal = 1.0;
+    // Program-dependent release: a sustained gain level charges towards the
+    // needed gain while reduction is needed and recovers with `slow`; the
+    // envelope recovers with `fast` but never past that level. A short
+    // transient barely charges the level, so it is followed by a fast release;
+    // long reduction charges it fully and the release is slow.
+    double fast = 1.0;
+    double slow = 1.0;
+    double charge = 1.0;
     bool automatic = false;
 };
 
@@ -44,8 +49,10 @@ public:
     void process(const float* peak, float* gain, int n);
 
 private:
-    float smooth(float envelope);
-    float recover(float needed);
+    float smooth(float value);
+    double recover(double needed);
+    // One-pole step from `from` towards `to`, landing on it when close.
+    static double approach(double from, double to, double coefficient);
 
     int window;
     double inverseWindow;
@@ -54,8 +61,8 @@ private:
     float target = 1.0f;
     ReleaseCoefficients release;
 
-    float envelope = 1.0f;
-    float sustained = 1.0f;
+    double envelope = 1.0;
+    double sustained = 1.0;
     std::vector<float> ring;
     int ringPos = 0;
     double ringSum = 0.0;

@@ -13,19 +13,19 @@ constexpr float kLargestSample = 1.0e30f;
 
 // Auto release: recovery from short transients takes this fraction of the
 // release time, recovery from sustained reduction this multiple of it, and the
-// sustained level follows the gain over this multiple of it.
+// sustained level charges over this multiple of it.
 constexpr double kAutoFast = 0.25;
 constexpr double kAutoSlow = 2.0;
-constexpr double kAutoSustain = 4.0;
+constexpr double kAutoCharge = 4.0;
 
 float bounded(float value, float low, float high, float fallback)
 {
     return std::isfinite(value) ? std::min(std::max(value, low), high) : fallback;
 }
 
-float onePole(double seconds, double rate)
+double onePole(double seconds, double rate)
 {
-    return static_cast<float>(1.0 - std::exp(-1.0 / (seconds * rate)));
+    return 1.0 - std::exp(-1.0 / (seconds * rate));
 }
 
 float fromDb(double db)
@@ -74,7 +74,7 @@ void Limiter::updateCoefficients()
     release.normal = onePole(seconds, sampleRate);
     release.fast = onePole(seconds * kAutoFast, sampleRate);
     release.slow = onePole(seconds * kAutoSlow, sampleRate);
-    release.sustain = onePole(seconds * kAutoSustain, sampleRate);
+    release.charge = onePole(seconds * kAutoCharge, sampleRate);
     release.automatic = settings.autoRelease;
 
     const bool nowLinked = settings.link >= 1.0f;

@@ -31,6 +31,13 @@ bool isOn(float value)
 {
     return value >= 0.5f;
 }
+
+// Levels move in steps of 0.001 dB, so that round values such as the default
+// ceiling of -0.1 dB come out exact.
+float roundedDb(float db)
+{
+    return static_cast<float>(std::round(static_cast<double>(db) * 1000.0) / 1000.0);
+}
 } // namespace
 
 OrvexMaximizer::OrvexMaximizer(audioMasterCallback host)
@@ -63,8 +70,8 @@ std::array<float, OrvexMaximizer::kNumParameters> OrvexMaximizer::defaultValues(
 LimiterSettings OrvexMaximizer::settingsFor(const std::array<float, kNumParameters>& v)
 {
     LimiterSettings s;
-    s.thresholdDb = -kRangeDb * v[kThreshold];
-    s.ceilingDb = kRangeDb * (v[kCeiling] - 1.0f);
+    s.thresholdDb = roundedDb(-kRangeDb * v[kThreshold]);
+    s.ceilingDb = roundedDb(kRangeDb * (v[kCeiling] - 1.0f));
     s.releaseMs = static_cast<float>(std::pow(10.0, kReleaseDecades * static_cast<double>(v[kRelease])));
     s.link = v[kLink];
     s.truePeak = isOn(v[kTruePeak]);

@@ -7,9 +7,11 @@
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
-// Kaiser window shape: about 80 dB stop-band rejection, a transition band
-// centred on the original Nyquist frequency.
-constexpr double kKaiserBeta = 8.0;
+// Kaiser window shape: about 60 dB stop-band rejection and a transition band
+// centred on the original Nyquist frequency, as sharp as 32 taps per phase
+// allow. Interpolation error stays under 0.1 dB for content up to 0.45 of the
+// sample rate; content closer to Nyquist is under-read.
+constexpr double kKaiserBeta = 6.0;
 
 double besselI0(double x)
 {

@@ -3,7 +3,9 @@
 //  - sample peak: |x| of the sample kDelay positions back;
 //  - true peak: the largest magnitude among that sample and the three points
 //    a quarter, a half and three quarters of a sample after it, interpolated by
-//    a 4x polyphase windowed-sinc FIR (kTaps taps per phase).
+//    a 4x polyphase windowed-sinc FIR (kTaps taps per phase). Accurate to
+//    0.1 dB for content up to 0.45 of the sample rate (20 kHz at 44.1 kHz);
+//    nearer Nyquist a filter this short under-reads.
 // Both modes answer with the same delay of kDelay samples, so switching modes
 // never changes the limiter's latency. The coefficient table is built by the
 // constructor; detection allocates nothing and keeps no state, so one instance

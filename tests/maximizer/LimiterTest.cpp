@@ -1,0 +1,301 @@
+#include "Limiter.h"
+#include "MaximizerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+using namespace MaximizerTest;
+
+namespace
+{
+constexpr std::size_t kLatency = Limiter::kLatency;
+
+LimiterSettings settings(float ceilingDb, bool truePeak = false, float link = 1.0f, float releaseMs = 100.0f)
+{
+    LimiterSettings s;
+    s.ceilingDb = ceilingDb;
+    s.truePeak = truePeak;
+    s.link = link;
+    s.releaseMs = releaseMs;
+    return s;
+}
+
+void expectDelayedCopy(const Stereo& in, const Stereo& out)
+{
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t i = 0; i < out.size(); ++i)
+        {
+            const float expected = i < kLatency ? 0.0f : in[c][i - kLatency];
+            ASSERT_EQ(expected, out[c][i]) << "channel " << c << " sample " << i;
+        }
+}
+
+// Time for 1 - gain to fall by a factor e, measured on a quiet DC probe
+// after a loud burst: the gain is output / probe.
+double measuredReleaseSeconds(double rate, float releaseMs)
+{
+    Limiter limiter;
+    limiter.setSampleRate(rate);
+    limiter.setSettings(settings(-0.1f, false, 1.0f, releaseMs));
+    const float probe = 0.01f;
+    const std::size_t burst = static_cast<std::size_t>(0.05 * rate);
+    const std::size_t n = burst + static_cast<std::size_t>(4.0 * releaseMs * 0.001 * rate) + 1000;
+    Stereo in(n);
+    for (std::size_t i = 0; i < n; ++i)
+        in.left[i] = in.right[i] = i < burst ? 8.0f : probe;
+    const Stereo out = runBlocks(limiter, in, 7);
+    // Skip the hold and the smoothing, then time two levels one e-fold apart.
+    const double start = 1.0 - out.left[burst + 3 * kLatency] / probe;
+    const double first = 0.5 * start;
+    const double second = first / std::exp(1.0);
+    double t1 = -1.0, t2 = -1.0;
+    for (std::size_t i = burst + 3 * kLatency; i < n; ++i)
+    {
+        const double reduction = 1.0 - out.left[i] / probe;
+        if (t1 < 0.0 && reduction <= first)
+            t1 = static_cast<double>(i);
+        if (t2 < 0.0 && reduction <= second)
+            t2 = static_cast<double>(i);
+    }
+    EXPECT_GT(t1, 0.0);
+    EXPECT_GT(t2, 0.0);
+    return (t2 - t1) / rate;
+}
+} // namespace
+
+TEST(Limiter, PassesQuietSignalsDelayedBitExact)
+{
+    TruePeakDetector detector;
+    // Largest interpolated value a signal of peak 1 can produce.
+    float worstInterpolation = 1.0f;
+    for (int p = 1; p < TruePeakDetector::kPhases; ++p)
+    {
+        float sum = 0.0f;
+        for (float tap : detector.phaseTaps(p))
+            sum += std::fabs(tap);
+        worstInterpolation = std::max(worstInterpolation, sum);
+    }
+    for (bool truePeak : {false, true})
+    {
+        Limiter limiter;
+        limiter.setSettings(settings(-0.1f, truePeak, 0.5f));
+        const float level = 0.999f * dbToGain(-0.1) / (truePeak ? worstInterpolation : 1.0f);
+        const Stereo in = whiteNoise(30000, level, 11);
+        expectDelayedCopy(in, runBlocks(limiter, in, 12));
+    }
+}
+
+TEST(Limiter, SamplePeakNeverExceedsCeilingByDesign)
+{
+    const std::size_t n = 22050;
+    const std::vector<std::pair<std::string, Stereo>> signals = {
+        {"square +40 dB", square(n, 100, 100.0f)},        {"spikes +60 dB", spikes(n, 1000.0f, 3)},
+        {"noise 0 dB", whiteNoise(n, 1.0f, 4)},           {"noise +40 dB", whiteNoise(n, 100.0f, 5)},
+        {"sweep +20 dB", sweep(n, 10.0f)},                {"DC steps +60 dB", dcSteps(n, 1000.0f)},
+    };
+    struct Case
+    {
+        float thresholdDb, ceilingDb, link, releaseMs;
+        bool truePeak, autoRelease;
+    };
+    const Case cases[] = {
+        {0.0f, -0.1f, 1.0f, 100.0f, false, false},  {-30.0f, -0.1f, 0.0f, 1.0f, false, false},
+        {-12.0f, -12.0f, 0.5f, 10.0f, true, false}, {0.0f, -30.0f, 1.0f, 1000.0f, true, true},
+        {-6.0f, 0.0f, 0.0f, 50.0f, false, true},
+    };
+    unsigned seed = 100;
+    for (const Case& k : cases)
+        for (const auto& [name, in] : signals)
+        {
+            Limiter limiter;
+            LimiterSettings s = settings(k.ceilingDb, k.truePeak, k.link, k.releaseMs);
+            s.thresholdDb = k.thresholdDb;
+            s.autoRelease = k.autoRelease;
+            limiter.setSettings(s);
+            const Stereo out = runBlocks(limiter, in, ++seed);
+            EXPECT_LE(samplePeak(out), dbToGain(k.ceilingDb)) << name << ", ceiling " << k.ceilingDb;
+            EXPECT_EQ(0u, limiter.clampedSamples()) << name << ": the clamp, not the gain, held the ceiling";
+        }
+}
+
+TEST(Limiter, TruePeakStaysWithinToleranceForContentUpTo20kHz)
+{
+    // Content up to 0.45 of the sample rate (20 kHz at 44.1 kHz). Each signal
+    // fades out into silence: a hard cut would be full-band content, and the
+    // reference must not see an end the limiter never saw.
+    const std::size_t n = 22050;
+    const double top = 0.45;
+    std::vector<std::pair<std::string, Stereo>> signals = {
+        {"quarter-rate sine between samples", sine(n, 0.25, 10.0f, kPi / 4.0)},
+        {"noise +40 dB", bandLimitedNoise(n, top, 100.0f, 21)},
+        {"noise 0 dB", bandLimitedNoise(n, top, 1.0f, 22)},
+        {"sweep +20 dB", sweep(n, 10.0f, top)},
+        {"square +20 dB", square(n, 37, 10.0f)},
+        {"spikes +60 dB", spikes(n, 1000.0f, 22)},
+    };
+    const float ceiling = dbToGain(-1.0);
+    const double tolerance = std::pow(10.0, 0.2 / 20.0);
+    for (auto& [name, in] : signals)
+    {
+        const std::size_t fade = 256;
+        for (int c = 0; c < 2; ++c)
+        {
+            for (std::size_t i = 0; i < fade; ++i)
+                in[c][n - fade + i] *= static_cast<float>(0.5 + 0.5 * std::cos(kPi * i / fade));
+            in[c].resize(n + 2 * kLatency, 0.0f);
+        }
+        Limiter limiter;
+        limiter.setSettings(settings(-1.0f, true, 0.0f));
+        const Stereo out = runBlocks(limiter, in, 23);
+        for (int c = 0; c < 2; ++c)
+            EXPECT_LE(referenceTruePeak(out[c]), ceiling * tolerance) << name << ", channel " << c;
+    }
+    // Sample-peak limiting lets the quarter-rate sine through 3 dB over: the
+    // reference sees what the true-peak mode prevents.
+    Limiter limiter;
+    limiter.setSettings(settings(-1.0f, false));
+    const Stereo out = runBlocks(limiter, signals[0].second, 24);
+    EXPECT_GT(referenceTruePeak(out.left), ceiling * std::pow(10.0, 2.5 / 20.0));
+}
+
+TEST(Limiter, RecoversAtTheReleaseTime)
+{
+    for (double rate : {44100.0, 96000.0})
+        for (float releaseMs : {10.0f, 100.0f, 1000.0f})
+        {
+            // Crossing times are known to a sample each.
+            const double tolerance = 2.0 / rate;
+            EXPECT_NEAR(releaseMs * 0.001, measuredReleaseSeconds(rate, releaseMs), tolerance)
+                << releaseMs << " ms at " << rate << " Hz";
+        }
+}
+
+TEST(Limiter, LinkSharesOrSeparatesTheGain)
+{
+    // A loud DC step on the left, a quiet DC probe on the right.
+    const std::size_t n = 4000;
+    Stereo in(n);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        in.left[i] = i >= 1000 ? 4.0f : 0.0f;
+        in.right[i] = 0.5f;
+    }
+    const float ceiling = dbToGain(-0.1);
+    for (float link : {1.0f, 0.5f, 0.0f})
+    {
+        Limiter limiter;
+        limiter.setSettings(settings(-0.1f, false, link));
+        const Stereo out = runBlocks(limiter, in, 31);
+        for (std::size_t i = 1000 + kLatency; i < n; ++i)
+        {
+            const float leftGain = out.left[i] / 4.0f;
+            const float rightGain = out.right[i] / 0.5f;
+            if (link == 1.0f)
+                ASSERT_EQ(leftGain, rightGain) << i;
+            else if (link == 0.0f)
+                ASSERT_EQ(0.5f, out.right[i]) << i;
+            else // The right channel sees half the left's peak: needs ceiling / 2.
+                ASSERT_NEAR(ceiling / 2.0f, rightGain, 4e-6f) << i;
+        }
+        EXPECT_NEAR(ceiling, out.left[n - 1], 4e-6f);
+    }
+}
+
+TEST(Limiter, AutoReleaseIsFastAfterTransientsAndSlowAfterSustainedReduction)
+{
+    // Time from the end of a burst until the gain is back within 0.1 dB.
+    auto recovery = [](bool autoRelease, std::size_t burst) {
+        Limiter limiter;
+        LimiterSettings s = settings(-0.1f);
+        s.autoRelease = autoRelease;
+        limiter.setSettings(s);
+        const std::size_t n = burst + 44100;
+        Stereo in(n);
+        for (std::size_t i = 0; i < n; ++i)
+            in.left[i] = in.right[i] = i < burst ? 4.0f : 0.01f;
+        const Stereo out = runBlocks(limiter, in, 41);
+        std::size_t i = n - 1;
+        while (i > burst && out.left[i] >= 0.01f * dbToGain(-0.1))
+            --i;
+        return static_cast<double>(i - burst);
+    };
+    const double manual = recovery(false, 220);
+    const double transient = recovery(true, 220);
+    const double sustained = recovery(true, 88200);
+    EXPECT_LT(transient * 2.0, manual);
+    EXPECT_LT(manual * 1.5, sustained);
+}
+
+TEST(Limiter, NonFiniteInputIsSilence)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    Stereo dirty = whiteNoise(20000, 3.0f, 51);
+    Stereo clean = dirty;
+    std::mt19937 rng(52);
+    for (int k = 0; k < 200; ++k)
+    {
+        const std::size_t i = rng() % dirty.size();
+        const int c = static_cast<int>(rng() % 2);
+        dirty[c][i] = k % 3 == 0 ? nan : (k % 3 == 1 ? inf : -inf);
+        clean[c][i] = 0.0f;
+    }
+    for (bool truePeak : {false, true})
+    {
+        Limiter a, b;
+        a.setSettings(settings(-0.1f, truePeak, 0.3f));
+        b.setSettings(settings(-0.1f, truePeak, 0.3f));
+        const Stereo outDirty = runBlocks(a, dirty, 53);
+        const Stereo outClean = runBlocks(b, clean, 53);
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t i = 0; i < dirty.size(); ++i)
+                ASSERT_EQ(outClean[c][i], outDirty[c][i]) << c << " " << i;
+    }
+}
+
+TEST(Limiter, BlockingInPlaceAndAccumulationDoNotChangeTheResult)
+{
+    const Stereo in = whiteNoise(10000, 20.0f, 61);
+    Limiter whole;
+    whole.setSettings(settings(-3.0f, true, 0.7f));
+    Stereo reference(in.size());
+    const float* ins[2] = {in.left.data(), in.right.data()};
+    float* outs[2] = {reference.left.data(), reference.right.data()};
+    whole.process(ins, outs, static_cast<int>(in.size()), false);
+
+    Limiter blocked;
+    blocked.setSettings(settings(-3.0f, true, 0.7f));
+    const Stereo out = runBlocks(blocked, in, 62, 700);
+    Limiter accumulating;
+    accumulating.setSettings(settings(-3.0f, true, 0.7f));
+    Stereo sum = whiteNoise(in.size(), 1.0f, 63);
+    const Stereo before = sum;
+    float* sums[2] = {sum.left.data(), sum.right.data()};
+    accumulating.process(ins, sums, static_cast<int>(in.size()), true);
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t i = 0; i < in.size(); ++i)
+        {
+            ASSERT_EQ(reference[c][i], out[c][i]) << c << " " << i;
+            ASSERT_EQ(before[c][i] + reference[c][i], sum[c][i]) << c << " " << i;
+        }
+}
+
+TEST(Limiter, ResetClearsDelayAndGainAndEmptyCallsAreHarmless)
+{
+    Limiter limiter;
+    runBlocks(limiter, whiteNoise(5000, 50.0f, 71), 72);
+    limiter.reset();
+    const Stereo quiet = whiteNoise(3000, 0.5f, 73);
+    expectDelayedCopy(quiet, runBlocks(limiter, quiet, 74));
+
+    float left[4] = {1, 2, 3, 4}, right[4] = {1, 2, 3, 4};
+    float* outs[2] = {left, right};
+    limiter.process(nullptr, outs, 0, false);
+    limiter.process(nullptr, nullptr, 4, false);
+    limiter.reset();
+    const float* noInputs[2] = {nullptr, nullptr};
+    limiter.process(noInputs, outs, 4, false); // null inputs read as silence
+    EXPECT_EQ(0.0f, left[3] + right[3] + left[0]);
+}

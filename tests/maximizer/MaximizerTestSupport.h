@@ -1,0 +1,215 @@
+// Signals, a block-size-randomising driver and an independent true-peak
+// reference shared by the maximizer tests.
+#pragma once
+
+#include "Limiter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace MaximizerTest
+{
+constexpr double kPi = 3.14159265358979323846;
+
+struct Stereo
+{
+    std::vector<float> left;
+    std::vector<float> right;
+    explicit Stereo(std::size_t n = 0) : left(n, 0.0f), right(n, 0.0f) {}
+    std::size_t size() const { return left.size(); }
+    std::vector<float>& operator[](int c) { return c == 0 ? left : right; }
+    const std::vector<float>& operator[](int c) const { return c == 0 ? left : right; }
+};
+
+inline float dbToGain(double db)
+{
+    return static_cast<float>(std::pow(10.0, db / 20.0));
+}
+
+inline Stereo whiteNoise(std::size_t n, float peak, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(-peak, peak);
+    Stereo s(n);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        s.left[i] = u(rng);
+        s.right[i] = u(rng);
+    }
+    return s;
+}
+
+inline Stereo sine(std::size_t n, double cyclesPerSample, float peak, double phase = 0.0)
+{
+    Stereo s(n);
+    for (std::size_t i = 0; i < n; ++i)
+        s.left[i] = s.right[i] = static_cast<float>(peak * std::sin(2.0 * kPi * cyclesPerSample * i + phase));
+    return s;
+}
+
+// White noise low-passed at `cutoff` cycles per sample (Blackman-windowed
+// sinc, 255 taps, in double), scaled to the given sample peak.
+inline Stereo bandLimitedNoise(std::size_t n, double cutoff, float peak, unsigned seed)
+{
+    const Stereo white = whiteNoise(n, 1.0f, seed);
+    constexpr int kHalf = 127;
+    std::vector<double> h;
+    for (int k = -kHalf; k <= kHalf; ++k)
+    {
+        const double ideal = k == 0 ? 2.0 * cutoff : std::sin(2.0 * kPi * cutoff * k) / (kPi * k);
+        const double w = 0.42 + 0.5 * std::cos(kPi * k / (kHalf + 1)) + 0.08 * std::cos(2.0 * kPi * k / (kHalf + 1));
+        h.push_back(ideal * w);
+    }
+    Stereo s(n);
+    double largest = 0.0;
+    std::vector<double> y(n);
+    for (int c = 0; c < 2; ++c)
+    {
+        for (std::size_t i = 0; i < n; ++i)
+        {
+            double sum = 0.0;
+            for (int k = -kHalf; k <= kHalf; ++k)
+            {
+                const long j = static_cast<long>(i) + k;
+                if (j >= 0 && j < static_cast<long>(n))
+                    sum += h[static_cast<std::size_t>(k + kHalf)] * white[c][static_cast<std::size_t>(j)];
+            }
+            y[i] = sum;
+            largest = std::max(largest, std::fabs(sum));
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            s[c][i] = static_cast<float>(y[i]);
+    }
+    for (int c = 0; c < 2; ++c)
+        for (float& v : s[c])
+            v = static_cast<float>(v * peak / largest);
+    return s;
+}
+
+// Naive square wave: the hardest case for inter-sample peaks.
+inline Stereo square(std::size_t n, int period, float peak)
+{
+    Stereo s(n);
+    for (std::size_t i = 0; i < n; ++i)
+        s.left[i] = s.right[i] = (i % period) < static_cast<std::size_t>(period / 2) ? peak : -peak;
+    return s;
+}
+
+// Exponential sweep from 20 Hz at 44.1 kHz up to `top` cycles per sample.
+inline Stereo sweep(std::size_t n, float peak, double top = 0.49)
+{
+    Stereo s(n);
+    const double f0 = 20.0 / 44100.0;
+    const double f1 = top;
+    const double k = std::log(f1 / f0) / n;
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        const double phase = 2.0 * kPi * f0 * (std::exp(k * i) - 1.0) / k;
+        s.left[i] = static_cast<float>(peak * std::sin(phase));
+        s.right[i] = static_cast<float>(peak * std::cos(phase));
+    }
+    return s;
+}
+
+// Single-sample spikes of alternating sign in silence, at seeded random places.
+inline Stereo spikes(std::size_t n, float peak, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Stereo s(n);
+    for (std::size_t i = 50; i < n; i += 50 + rng() % 400)
+        s[static_cast<int>(rng() % 2)][i] = (rng() % 2) ? peak : -peak;
+    return s;
+}
+
+// DC steps between silence, a high level and its negative.
+inline Stereo dcSteps(std::size_t n, float peak)
+{
+    Stereo s(n);
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        const std::size_t segment = (i / 3000) % 4;
+        const float v = segment == 1 ? peak : segment == 3 ? -peak : 0.0f;
+        s.left[i] = v;
+        s.right[i] = segment == 1 ? 0.5f * peak : v;
+    }
+    return s;
+}
+
+// Runs the limiter over `in` in seeded random block lengths from 1 to
+// maxBlock (more than any host would announce), every other block in place.
+inline Stereo runBlocks(Limiter& limiter, const Stereo& in, unsigned seed, int maxBlock = 2000)
+{
+    std::mt19937 rng(seed);
+    Stereo out = in;
+    std::size_t pos = 0;
+    bool inPlace = false;
+    std::vector<float> scratchL(static_cast<std::size_t>(maxBlock)), scratchR(static_cast<std::size_t>(maxBlock));
+    while (pos < in.size())
+    {
+        const int n = static_cast<int>(std::min<std::size_t>(1 + rng() % maxBlock, in.size() - pos));
+        float* outs[2] = {&out.left[pos], &out.right[pos]};
+        if (inPlace)
+        {
+            limiter.process(outs, outs, n, false);
+        }
+        else
+        {
+            const float* ins[2] = {&in.left[pos], &in.right[pos]};
+            float* scratch[2] = {scratchL.data(), scratchR.data()};
+            limiter.process(ins, scratch, n, false);
+            std::copy(scratchL.begin(), scratchL.begin() + n, outs[0]);
+            std::copy(scratchR.begin(), scratchR.begin() + n, outs[1]);
+        }
+        inPlace = !inPlace;
+        pos += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+// Largest magnitude of the 4x-interpolated signal: a Blackman-Harris windowed
+// sinc over +-64 samples, in double precision.
+inline double referenceTruePeak(const std::vector<float>& x)
+{
+    constexpr int kHalf = 64;
+    constexpr int kFactor = 4;
+    std::vector<double> taps[kFactor];
+    for (int p = 1; p < kFactor; ++p)
+    {
+        const double f = static_cast<double>(p) / kFactor;
+        for (int k = -kHalf + 1; k <= kHalf; ++k)
+        {
+            const double t = k - f; // distance from the point to sample i + k
+            const double w = 0.5 + 0.5 * t / kHalf; // window position, 0..1
+            const double window = 0.35875 - 0.48829 * std::cos(2 * kPi * w) + 0.14128 * std::cos(4 * kPi * w) -
+                                  0.01168 * std::cos(6 * kPi * w);
+            taps[p].push_back(std::sin(kPi * t) / (kPi * t) * window);
+        }
+    }
+    double peak = 0.0;
+    const int n = static_cast<int>(x.size());
+    for (int i = 0; i < n; ++i)
+    {
+        peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
+        for (int p = 1; p < kFactor; ++p)
+        {
+            double sum = 0.0;
+            for (int k = -kHalf + 1; k <= kHalf; ++k)
+                if (i + k >= 0 && i + k < n)
+                    sum += taps[p][static_cast<std::size_t>(k + kHalf - 1)] * x[static_cast<std::size_t>(i + k)];
+            peak = std::max(peak, std::fabs(sum));
+        }
+    }
+    return peak;
+}
+
+inline float samplePeak(const Stereo& s, std::size_t from = 0)
+{
+    float peak = 0.0f;
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t i = from; i < s.size(); ++i)
+            peak = std::max(peak, std::fabs(s[c][i]));
+    return peak;
+}
+} // namespace MaximizerTest
