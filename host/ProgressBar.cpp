@@ -33,7 +33,7 @@ std::string ProgressBar::format(std::int64_t done, std::int64_t total, double se
     std::string text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                        std::string(static_cast<std::size_t>(width - filled), '-') + "]";
     char tail[64];
-    if (fraction > 0.0)
+    if (fraction > 0.0 && secondsElapsed >= 0.5) // early estimates are noise
     {
         const long left = static_cast<long>(secondsElapsed * (1.0 - fraction) / fraction + 0.5);
         std::snprintf(tail, sizeof tail, " %3d%%  %ld:%02ld left", static_cast<int>(fraction * 100.0), left / 60,
@@ -41,7 +41,7 @@ std::string ProgressBar::format(std::int64_t done, std::int64_t total, double se
     }
     else
     {
-        std::snprintf(tail, sizeof tail, "   0%%");
+        std::snprintf(tail, sizeof tail, " %3d%%", static_cast<int>(fraction * 100.0));
     }
     return text + tail;
 }

@@ -1,6 +1,7 @@
 #include "Renderer.h"
 
 #include "HostError.h"
+#include "LoudnessPipeline.h"
 #include "PluginInstance.h"
 #include "SoundFileReader.h"
 #include "SoundFileWriter.h"
@@ -95,8 +96,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.outputFormat =
         SoundFormat::forOutput(reader.format(), output, sampleFormat, outChannels, reader.sampleRate());
     SoundFileWriter writer(output, result.outputFormat, outChannels, reader.sampleRate());
-    LoudnessMeter inputMeter(fileChannels, reader.sampleRate());
-    LoudnessMeter outputMeter(outChannels, reader.sampleRate());
+    LoudnessPipeline inputAnalysis(fileChannels, reader.sampleRate());
+    LoudnessPipeline outputAnalysis(outChannels, reader.sampleRate());
     Buffers buffers(instance.numInputs(), instance.numOutputs(), fileChannels, outChannels, block);
 
     std::int64_t skip = result.latency;
@@ -113,7 +114,7 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         const std::int64_t frames = got + pad;
         if (frames == 0)
             break;
-        inputMeter.add(buffers.fileBlock.data(), got);
+        inputAnalysis.add(buffers.fileBlock.data(), got);
         deinterleave(buffers, fileChannels, got, frames);
         instance.process(buffers.inputPointers.data(), buffers.outputPointers.data(), static_cast<int>(frames));
 
@@ -121,13 +122,13 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         skip -= dropped;
         interleave(buffers, outChannels, dropped, frames - dropped);
         writer.write(buffers.outBlock.data(), frames - dropped);
-        outputMeter.add(buffers.outBlock.data(), frames - dropped);
+        outputAnalysis.add(buffers.outBlock.data(), frames - dropped);
         result.frames += got;
         if (progress && got > 0)
             progress(got);
     }
     writer.commit();
-    result.before = inputMeter.stats();
-    result.after = outputMeter.stats();
+    result.before = inputAnalysis.finish();
+    result.after = outputAnalysis.finish();
     return result;
 }

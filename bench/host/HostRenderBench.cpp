@@ -1,0 +1,155 @@
+// What the host adds to a plug-in's own processing time. One benchmark
+// renders 60 s of stereo audio from a WAV file to another through the
+// renderer (file reading and writing, channel shuffling, latency handling,
+// loudness and true-peak analysis of input and output); the other runs the
+// same plug-in alone over the same audio, already in memory, in the same
+// block size. The summary line gives the difference as a share of the latter.
+//
+// ORVEX_BENCH_PLUGIN selects the plug-in (default: the test gain plug-in).
+#include "PluginInstance.h"
+#include "Renderer.h"
+
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+constexpr int kRate = 44100;
+constexpr int kSeconds = 60;
+constexpr int kBlock = 1024;
+constexpr std::int64_t kFrames = static_cast<std::int64_t>(kRate) * kSeconds;
+
+std::string pluginPath()
+{
+    const char* path = std::getenv("ORVEX_BENCH_PLUGIN");
+    return path && *path ? path : ORVEX_BENCH_DEFAULT_PLUGIN;
+}
+
+// Pink-ish seeded noise at about -12 dBFS: busy enough to keep a maximizer working.
+const std::vector<float>& audio()
+{
+    static const std::vector<float> samples = [] {
+        std::mt19937 engine(42);
+        std::vector<float> data(static_cast<std::size_t>(kFrames) * 2);
+        float low[2] = {};
+        for (std::size_t i = 0; i < data.size(); ++i)
+        {
+            const float white = static_cast<float>(engine() >> 8) / 8388608.0f - 1.0f;
+            low[i % 2] += 0.05f * (white - low[i % 2]);
+            data[i] = 0.25f * white + 0.8f * low[i % 2];
+        }
+        return data;
+    }();
+    return samples;
+}
+
+struct Files
+{
+    Files()
+    {
+        char pattern[] = "/tmp/orvex-bench-XXXXXX";
+        folder = mkdtemp(pattern);
+        input = folder + "/in.wav";
+        output = folder + "/out.wav";
+        SF_INFO info{};
+        info.channels = 2;
+        info.samplerate = kRate;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* file = sf_open(input.c_str(), SFM_WRITE, &info);
+        sf_writef_float(file, audio().data(), kFrames);
+        sf_close(file);
+    }
+    ~Files()
+    {
+        std::remove(input.c_str());
+        std::remove(output.c_str());
+        rmdir(folder.c_str());
+    }
+    std::string folder;
+    std::string input;
+    std::string output;
+};
+
+const Files& files()
+{
+    static const Files instance;
+    return instance;
+}
+
+void BM_RendererWholeFile(benchmark::State& state)
+{
+    const Renderer renderer(PluginLibrary::load(pluginPath()), {}, kBlock);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(renderer.render(files().input, files().output));
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+
+void BM_PluginAlone(benchmark::State& state)
+{
+    std::vector<std::vector<float>> left(1), right(1);
+    std::vector<float> in[2] = {std::vector<float>(kFrames), std::vector<float>(kFrames)};
+    for (std::int64_t i = 0; i < kFrames; ++i)
+        for (int c = 0; c < 2; ++c)
+            in[c][static_cast<std::size_t>(i)] = audio()[static_cast<std::size_t>(2 * i + c)];
+    std::vector<float> out[2] = {std::vector<float>(kBlock), std::vector<float>(kBlock)};
+    for (auto _ : state)
+    {
+        // A fresh instance per pass, as the renderer has.
+        state.PauseTiming();
+        auto instance = std::make_unique<PluginInstance>(PluginLibrary::load(pluginPath()), float(kRate), kBlock);
+        state.ResumeTiming();
+        for (std::int64_t done = 0; done < kFrames; done += kBlock)
+        {
+            const int frames = static_cast<int>(std::min<std::int64_t>(kBlock, kFrames - done));
+            float* inputs[2] = {in[0].data() + done, in[1].data() + done};
+            float* outputs[2] = {out[0].data(), out[1].data()};
+            instance->process(inputs, outputs, frames);
+            benchmark::DoNotOptimize(out[0].data());
+        }
+        state.PauseTiming();
+        instance.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+
+BENCHMARK(BM_RendererWholeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PluginAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// Keeps each benchmark's real time per iteration for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() / 1e3;
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> seconds;
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    std::printf("plug-in: %s\n", pluginPath().c_str());
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double render = reporter.seconds["BM_RendererWholeFile"];
+    const double plugin = reporter.seconds["BM_PluginAlone"];
+    if (render > 0.0 && plugin > 0.0)
+        std::printf("host adds %.1f%% to the plug-in's %.3f s for %d s of stereo audio (target: under 10%%)\n",
+                    100.0 * (render - plugin) / plugin, plugin, kSeconds);
+    benchmark::Shutdown();
+    return 0;
+}
