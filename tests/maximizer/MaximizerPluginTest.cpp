@@ -1,0 +1,202 @@
+#include "MaximizerTestSupport.h"
+#include "OrvexMaximizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+using namespace MaximizerTest;
+
+namespace
+{
+VstIntPtr ORVEX_VSTCALL modernHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
+{
+    return 0;
+}
+
+std::string text(AEffect* effect, VstInt32 opcode, VstInt32 index = 0)
+{
+    char buffer[256];
+    std::memset(buffer, 0, sizeof buffer);
+    effect->dispatcher(effect, opcode, index, 0, buffer, 0.0f);
+    return buffer;
+}
+
+// Runs the record's replacing (or accumulating) entry in seeded random blocks.
+Stereo runRecord(AEffect* effect, const Stereo& in, unsigned seed, bool accumulate = false)
+{
+    std::mt19937 rng(seed);
+    Stereo out(in.size());
+    for (std::size_t pos = 0; pos < in.size();)
+    {
+        const int n = static_cast<int>(std::min<std::size_t>(1 + rng() % 3000, in.size() - pos));
+        float* ins[2] = {const_cast<float*>(&in.left[pos]), const_cast<float*>(&in.right[pos])};
+        float* outs[2] = {&out.left[pos], &out.right[pos]};
+        (accumulate ? effect->process : effect->processReplacing)(effect, ins, outs, n);
+        pos += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+void expectIdentityAndPassThrough(AEffect* effect)
+{
+    ASSERT_NE(nullptr, effect);
+    EXPECT_EQ(kEffectMagic, effect->magic);
+    EXPECT_EQ(2, effect->numInputs);
+    EXPECT_EQ(2, effect->numOutputs);
+    EXPECT_EQ(OrvexMaximizer::kNumParameters, effect->numParams);
+    EXPECT_EQ(effFlagsCanReplacing, effect->flags & (effFlagsCanReplacing | effFlagsHasEditor));
+    EXPECT_EQ(fourCharCode('O', 'r', 'v', 'M'), effect->uniqueID);
+    EXPECT_EQ(Limiter::kLatency, effect->initialDelay);
+    EXPECT_EQ("Orvex Maximizer", text(effect, effGetEffectName));
+    EXPECT_EQ("Orvex Maximizer", text(effect, effGetProductString));
+    EXPECT_EQ("ylk", text(effect, effGetVendorString));
+
+    const char* names[] = {"Thresh", "Ceiling", "Release", "Link", "TruePeak", "AutoRel"};
+    const char* defaults[] = {"0.000000", "-0.10000", "100.0000", "100.0000", "Off", "Off"};
+    for (VstInt32 i = 0; i < OrvexMaximizer::kNumParameters; ++i)
+    {
+        EXPECT_EQ(names[i], text(effect, effGetParamName, i));
+        EXPECT_EQ(defaults[i], text(effect, effGetParamDisplay, i));
+    }
+    EXPECT_EQ("dB", text(effect, effGetParamLabel, OrvexMaximizer::kCeiling));
+    EXPECT_EQ("ms", text(effect, effGetParamLabel, OrvexMaximizer::kRelease));
+
+    // As the multiband host starts an instance.
+    effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
+    effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+    effect->setParameter(effect, 15, 0.0f);
+    const Stereo in = whiteNoise(20000, 0.95f, 81);
+    const Stereo out = runRecord(effect, in, 82);
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(i < static_cast<std::size_t>(Limiter::kLatency) ? 0.0f : in[c][i - Limiter::kLatency],
+                      out[c][i])
+                << c << " " << i;
+}
+} // namespace
+
+TEST(MaximizerPlugin, RecordIdentityParametersAndPassThrough)
+{
+    auto* effect = new OrvexMaximizer(modernHost);
+    expectIdentityAndPassThrough(effect->getAeffect());
+    effect->getAeffect()->dispatcher(effect->getAeffect(), effClose, 0, 0, nullptr, 0.0f);
+}
+
+TEST(MaximizerPlugin, ParameterRangesDisplaysAndForeignIndices)
+{
+    OrvexMaximizer effect(modernHost);
+    AEffect* e = effect.getAeffect();
+    struct Case
+    {
+        VstInt32 index;
+        float value;
+        const char* display;
+    };
+    const Case cases[] = {
+        {OrvexMaximizer::kThreshold, 1.0f, "-30.0000"}, {OrvexMaximizer::kThreshold, 0.2f, "-6.00000"},
+        {OrvexMaximizer::kCeiling, 0.0f, "-30.0000"},   {OrvexMaximizer::kCeiling, 1.0f, "0.000000"},
+        {OrvexMaximizer::kRelease, 0.0f, "1.000000"},   {OrvexMaximizer::kRelease, 1.0f, "1000.000"},
+        {OrvexMaximizer::kLink, 0.0f, "0.000000"},      {OrvexMaximizer::kLink, 2.5f, "100.0000"},
+        {OrvexMaximizer::kTruePeak, 1.0f, "On"},        {OrvexMaximizer::kAutoRelease, 0.7f, "On"},
+    };
+    for (const Case& k : cases)
+    {
+        e->setParameter(e, k.index, k.value);
+        EXPECT_EQ(std::min(k.value, 1.0f), e->getParameter(e, k.index));
+        EXPECT_EQ(k.display, text(e, effGetParamDisplay, k.index)) << k.index << " at " << k.value;
+    }
+    e->setParameter(e, OrvexMaximizer::kLink, -1.0f);
+    EXPECT_EQ(0.0f, e->getParameter(e, OrvexMaximizer::kLink));
+    e->setParameter(e, OrvexMaximizer::kLink, std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(0.0f, e->getParameter(e, OrvexMaximizer::kLink));
+
+    // Indices outside the list: nothing stored, 0 answered, buffers untouched.
+    for (VstInt32 index : {-1, 6, 15, 1000})
+    {
+        e->setParameter(e, index, 0.5f);
+        EXPECT_EQ(0.0f, e->getParameter(e, index));
+        for (VstInt32 opcode : {effGetParamName, effGetParamLabel, effGetParamDisplay})
+        {
+            char buffer[16];
+            std::memset(buffer, 'x', sizeof buffer);
+            e->dispatcher(e, opcode, index, 0, buffer, 0.0f);
+            EXPECT_EQ(std::string(16, 'x'), std::string(buffer, 16)) << opcode << " " << index;
+        }
+    }
+}
+
+TEST(MaximizerPlugin, LimitsThroughTheRecordAndSuspendClearsState)
+{
+    OrvexMaximizer effect(modernHost);
+    AEffect* e = effect.getAeffect();
+    e->setParameter(e, OrvexMaximizer::kThreshold, 0.4f); // drive by 12 dB
+    e->setParameter(e, OrvexMaximizer::kCeiling, 0.9f);   // -3 dB
+    e->setParameter(e, OrvexMaximizer::kRelease, 0.0f);   // 1 ms
+    const Stereo loud = whiteNoise(20000, 4.0f, 91);
+    const Stereo out = runRecord(e, loud, 92);
+    EXPECT_LE(samplePeak(out), dbToGain(-3.0));
+    EXPECT_GT(samplePeak(out), dbToGain(-3.1));
+
+    // The accumulating entry adds the same result to what the outputs hold.
+    e->dispatcher(e, effMainsChanged, 0, 0, nullptr, 0.0f);
+    e->dispatcher(e, effMainsChanged, 0, 1, nullptr, 0.0f);
+    Stereo sum(loud.size());
+    std::fill(sum.left.begin(), sum.left.end(), 0.25f);
+    float* ins[2] = {const_cast<float*>(loud.left.data()), const_cast<float*>(loud.right.data())};
+    float* sums[2] = {sum.left.data(), sum.right.data()};
+    e->process(e, ins, sums, static_cast<VstInt32>(loud.size()));
+    for (std::size_t i = 0; i < loud.size(); ++i)
+    {
+        ASSERT_EQ(0.25f + out.left[i], sum.left[i]) << i;
+        ASSERT_EQ(out.right[i], sum.right[i]) << i;
+    }
+
+    // After suspend and resume, silence in is silence out at once.
+    e->dispatcher(e, effMainsChanged, 0, 0, nullptr, 0.0f);
+    e->dispatcher(e, effMainsChanged, 0, 1, nullptr, 0.0f);
+    const Stereo quiet = runRecord(e, Stereo(500), 93);
+    EXPECT_EQ(0.0f, samplePeak(quiet));
+    e->processReplacing(e, ins, sums, 0);
+    e->processReplacing(e, nullptr, nullptr, 16);
+}
+
+TEST(MaximizerPlugin, SharedObjectEntryPoints)
+{
+#if defined(_WIN32)
+    HMODULE library = LoadLibraryA(ORVEX_MAXIMIZER_PATH);
+    ASSERT_NE(nullptr, library);
+    auto entry = reinterpret_cast<VstPluginMainProc>(GetProcAddress(library, "VSTPluginMain"));
+    auto legacy = reinterpret_cast<VstPluginMainProc>(GetProcAddress(library, "main"));
+#else
+    void* library = dlopen(ORVEX_MAXIMIZER_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, library) << dlerror();
+    auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
+    auto legacy = reinterpret_cast<VstPluginMainProc>(dlsym(library, "main"));
+#endif
+    ASSERT_NE(nullptr, entry);
+    ASSERT_EQ(entry, legacy);
+    EXPECT_EQ(nullptr, entry(silentHost));
+    EXPECT_EQ(nullptr, entry(nullptr));
+    AEffect* effect = entry(modernHost);
+    expectIdentityAndPassThrough(effect);
+    EXPECT_EQ(1, effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f));
+#if defined(_WIN32)
+    FreeLibrary(library);
+#else
+    dlclose(library);
+#endif
+}
