@@ -4,7 +4,8 @@
 //     r = ceiling / peak (1 when the peak is under the ceiling);
 //  2. an envelope falls to r at once and recovers towards it with the release
 //     time constant (or the program-dependent release);
-//  3. a moving average over `window` samples smooths the envelope into a ramp.
+//  3. a moving average over `window` samples smooths the envelope into a ramp
+//     (summed in fixed point, so the sum is exact and cannot drift).
 // The moving average at time t covers exactly the samples during which a peak
 // arriving at t - window + 1 was held, so the gain at that instant is at most
 // the gain the peak needs: the signal path must delay the audio by window - 1
@@ -16,6 +17,7 @@
 
 #include "SlidingMaximum.h"
 
+#include <cstdint>
 #include <vector>
 
 struct ReleaseCoefficients
@@ -46,16 +48,22 @@ public:
     void reset();
 
     // gain[i] for peak[i]; peak values must be finite and not negative.
+    // `gain` may be the same array as `peak`.
     void process(const float* peak, float* gain, int n);
 
 private:
-    float smooth(float value);
+    static constexpr int kBlock = 256;
+
+    void processBlock(const float* peak, float* gain, int n);
+    void follow(const float* needed, float* envelopeOut, int n);
+    void smooth(const float* envelopeIn, float* gain, int n);
     double recover(double needed);
     // One-pole step from `from` towards `to`, landing on it when close.
     static double approach(double from, double to, double coefficient);
 
     int window;
-    double inverseWindow;
+    std::int64_t unitySum;
+    double sumToGain;
     SlidingMaximum maximum;
     float ceiling = 1.0f;
     float target = 1.0f;
@@ -63,8 +71,9 @@ private:
 
     double envelope = 1.0;
     double sustained = 1.0;
-    std::vector<float> ring;
+    std::vector<float> scratch;
+    // Envelope values in units of 2^-30, rounded down, and their exact sum.
+    std::vector<std::int32_t> ring;
     int ringPos = 0;
-    double ringSum = 0.0;
-    int reducedCount = 0;
+    std::int64_t ringSum = 0;
 };

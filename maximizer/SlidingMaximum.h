@@ -1,65 +1,67 @@
 // Running maximum over the last `window` values pushed, in O(1) amortised time
-// per value: a monotonic deque of (value, arrival) pairs kept in a fixed ring.
-// The ring is allocated by the constructor; push() never allocates.
+// and without data-dependent branches (van Herk / Gil-Werman): the stream is
+// cut into blocks of `window` values; the window ending at the current value
+// covers the tail of the previous block, whose suffix maxima are computed once
+// when that block completes, and the head of the current block, whose prefix
+// maximum is kept running. About three comparisons per value, however the
+// values are ordered, where a monotonic deque mispredicts on noisy input.
+// Buffers are allocated by the constructor; push() never allocates.
 // Not thread-safe: one audio thread owns an instance.
 #pragma once
 
+#include <algorithm>
 #include <cassert>
-#include <cstdint>
 #include <vector>
 
 class SlidingMaximum
 {
 public:
     explicit SlidingMaximum(int window)
-        : window(static_cast<std::uint32_t>(window)), mask(ringSizeFor(window) - 1), values(mask + 1),
-          arrivals(mask + 1)
+        : window(window), current(static_cast<std::size_t>(window)), suffix(static_cast<std::size_t>(window) + 1)
     {
         assert(window >= 1);
         reset();
     }
 
     // Forgets every value pushed so far, as if `window` zeros had been pushed.
+    // Values pushed must not be negative.
     void reset()
     {
-        head = 0;
-        tail = 0;
-        now = 0;
-        push(0.0f);
+        std::fill(current.begin(), current.end(), 0.0f);
+        std::fill(suffix.begin(), suffix.end(), 0.0f);
+        position = 0;
+        prefix = 0.0f;
     }
 
     // Adds a value and answers the maximum of the last `window` values.
     float push(float value)
     {
-        // Older values not larger than the new one can never be the maximum again.
-        while (tail != head && values[(tail - 1) & mask] <= value)
-            --tail;
-        values[tail & mask] = value;
-        arrivals[tail & mask] = now;
-        ++tail;
-        // Values arrive one per push, so at most one leaves the window per push.
-        if (now - arrivals[head & mask] >= window)
-            ++head;
-        ++now;
-        return values[head & mask];
+        current[static_cast<std::size_t>(position)] = value;
+        prefix = std::max(prefix, value);
+        // suffix[window] is a zero sentinel: at the block's last value the
+        // window is exactly the current block.
+        const float loudest = std::max(suffix[static_cast<std::size_t>(position) + 1], prefix);
+        if (++position == window)
+            completeBlock();
+        return loudest;
     }
 
 private:
-    // A power of two above the window: the deque briefly holds window + 1 entries.
-    static std::uint32_t ringSizeFor(int window)
+    void completeBlock()
     {
-        std::uint32_t size = 1;
-        while (size < static_cast<std::uint32_t>(window) + 1)
-            size <<= 1;
-        return size;
+        float running = 0.0f;
+        for (int k = window - 1; k >= 0; --k)
+        {
+            running = std::max(running, current[static_cast<std::size_t>(k)]);
+            suffix[static_cast<std::size_t>(k)] = running;
+        }
+        position = 0;
+        prefix = 0.0f;
     }
 
-    std::uint32_t window;
-    std::uint32_t mask;
-    std::vector<float> values;
-    std::vector<std::uint32_t> arrivals;
-    // Unsigned counters: differences stay correct across wrap-around.
-    std::uint32_t head = 0;
-    std::uint32_t tail = 0;
-    std::uint32_t now = 0;
+    int window;
+    std::vector<float> current;
+    std::vector<float> suffix;
+    int position = 0;
+    float prefix = 0.0f;
 };

@@ -68,20 +68,31 @@ void TruePeakDetector::samplePeak(const float* x, float* peak, int n)
 void TruePeakDetector::truePeak(const float* x, float* peak, int n) const
 {
     assert(n <= kMaxBlock);
-    samplePeak(x, peak, n);
-    float acc[kMaxBlock];
-    for (const auto& h : taps)
+    float a1[kMaxBlock], a2[kMaxBlock], a3[kMaxBlock];
+    std::fill(a1, a1 + n, 0.0f);
+    std::fill(a2, a2 + n, 0.0f);
+    std::fill(a3, a3 + n, 0.0f);
+    const auto& h1 = taps[0];
+    const auto& h2 = taps[1];
+    const auto& h3 = taps[2];
+    // Four taps of all three phases per pass over the block: time runs in the
+    // inner loop, so it vectorises over samples, and each input load serves
+    // twelve multiplications.
+    static_assert(kTaps % 4 == 0, "taps come in groups of four");
+    for (int j = 0; j < kTaps; j += 4)
     {
-        // Time runs in the inner loop, so it vectorises over samples.
-        std::fill(acc, acc + n, 0.0f);
-        for (int j = 0; j < kTaps; ++j)
-        {
-            const float tap = h[j];
-            const float* xj = x - j;
-            for (int i = 0; i < n; ++i)
-                acc[i] += tap * xj[i];
-        }
+        const float* xj = x - j;
         for (int i = 0; i < n; ++i)
-            peak[i] = std::max(peak[i], std::fabs(acc[i]));
+        {
+            const float x0 = xj[i], x1 = xj[i - 1], x2 = xj[i - 2], x3 = xj[i - 3];
+            a1[i] += h1[j] * x0 + h1[j + 1] * x1 + h1[j + 2] * x2 + h1[j + 3] * x3;
+            a2[i] += h2[j] * x0 + h2[j + 1] * x1 + h2[j + 2] * x2 + h2[j + 3] * x3;
+            a3[i] += h3[j] * x0 + h3[j + 1] * x1 + h3[j + 2] * x2 + h3[j + 3] * x3;
+        }
+    }
+    for (int i = 0; i < n; ++i)
+    {
+        const float interpolated = std::max(std::max(std::fabs(a1[i]), std::fabs(a2[i])), std::fabs(a3[i]));
+        peak[i] = std::max(std::fabs(x[i - kDelay]), interpolated);
     }
 }
