@@ -1,0 +1,234 @@
+#include "ValidationHost.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace Validation
+{
+
+namespace
+{
+
+#if defined(_WIN32)
+void* openLibrary(const std::string& path)
+{
+    return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+}
+
+void* findSymbol(void* handle, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+#else
+void* openLibrary(const std::string& path)
+{
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* findSymbol(void* handle, const char* name)
+{
+    return dlsym(handle, name);
+}
+#endif
+
+constexpr double kPi = 3.14159265358979323846;
+
+} // namespace
+
+int scaled(int count, int floor)
+{
+    return kSanitized ? std::max(floor, count / 4) : count;
+}
+
+std::vector<PluginInfo> pluginsUnderTest()
+{
+    std::vector<PluginInfo> plugins;
+#if defined(ORVEX_VALIDATION_MULTIBANDORVEXMAXIMIZER_PATH)
+    plugins.push_back({"Multiband", ORVEX_VALIDATION_MULTIBANDORVEXMAXIMIZER_PATH, true});
+#endif
+#if defined(ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH)
+    plugins.push_back({"Maximizer", ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH, false});
+#endif
+    return plugins;
+}
+
+std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info)
+{
+    return info.param.label;
+}
+
+std::atomic<VstIntPtr> hostVersion{kVstVersion};
+std::atomic<VstIntPtr> hostSampleRate{44100};
+std::atomic<VstIntPtr> hostBlockSize{512};
+
+VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    switch (opcode)
+    {
+    case audioMasterVersion: return hostVersion.load();
+    case audioMasterGetSampleRate: return hostSampleRate.load();
+    case audioMasterGetBlockSize: return hostBlockSize.load();
+    default: return 0;
+    }
+}
+
+const Library* Library::load(const std::string& path)
+{
+    static std::mutex guard;
+    static std::map<std::string, std::unique_ptr<Library>> loaded;
+    std::lock_guard<std::mutex> hold(guard);
+    auto found = loaded.find(path);
+    if (found != loaded.end())
+        return found->second.get();
+    void* handle = openLibrary(path);
+    std::unique_ptr<Library> library(handle ? new Library(handle) : nullptr);
+    return (loaded[path] = std::move(library)).get();
+}
+
+void* Library::symbol(const char* name) const
+{
+    return findSymbol(handle, name);
+}
+
+VstPluginMainProc Library::entry() const
+{
+    return reinterpret_cast<VstPluginMainProc>(symbol("VSTPluginMain"));
+}
+
+Effect::Effect(const PluginInfo& plugin)
+{
+    const Library* library = Library::load(plugin.path);
+    if (library == nullptr || library->entry() == nullptr)
+        return;
+    effect = library->entry()(hostCallback);
+}
+
+Effect::~Effect()
+{
+    close();
+}
+
+void Effect::close()
+{
+    if (effect != nullptr)
+        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    effect = nullptr;
+}
+
+VstIntPtr Effect::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) const
+{
+    return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+}
+
+void Effect::start(float sampleRate, VstInt32 blockSize) const
+{
+    dispatch(effOpen);
+    dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
+    dispatch(effSetBlockSize, 0, blockSize);
+    resume();
+}
+
+void Effect::process(float* inLeft, float* inRight, float* outLeft, float* outRight, VstInt32 frames) const
+{
+    float* inputs[2] = {inLeft, inRight};
+    float* outputs[2] = {outLeft, outRight};
+    effect->processReplacing(effect, inputs, outputs, frames);
+}
+
+Stereo Effect::render(const Stereo& input, VstInt32 block) const
+{
+    Stereo in = input;
+    Stereo out(input.size());
+    for (std::size_t at = 0; at < input.size(); at += static_cast<std::size_t>(block))
+    {
+        const auto frames = static_cast<VstInt32>(std::min<std::size_t>(block, input.size() - at));
+        process(&in.left[at], &in.right[at], &out.left[at], &out.right[at], frames);
+    }
+    return out;
+}
+
+void Effect::setParameter(VstInt32 index, float value) const
+{
+    effect->setParameter(effect, index, value);
+}
+
+float Effect::getParameter(VstInt32 index) const
+{
+    return effect->getParameter(effect, index);
+}
+
+std::string Effect::text(VstInt32 opcode, VstInt32 index) const
+{
+    char buffer[512] = {};
+    dispatch(opcode, index, 0, buffer);
+    buffer[sizeof buffer - 1] = '\0';
+    return buffer;
+}
+
+VstInt32 Effect::findParameter(const std::string& name) const
+{
+    for (VstInt32 i = 0; i < effect->numParams; ++i)
+        if (text(effGetParamName, i) == name)
+            return i;
+    return -1;
+}
+
+double outputCeiling(const Effect& effect, const PluginInfo& plugin)
+{
+    const VstInt32 index = effect.findParameter(plugin.multiband ? "M.Ceiling" : "Ceiling");
+    if (index < 0)
+        return std::numeric_limits<double>::infinity();
+    const std::string display = effect.text(effGetParamDisplay, index);
+    char* end = nullptr;
+    const double db = std::strtod(display.c_str(), &end);
+    if (end == display.c_str() || !std::isfinite(db))
+        return std::numeric_limits<double>::infinity();
+    return std::pow(10.0, db / 20.0);
+}
+
+Stereo sineMix(std::size_t frames, float amplitude, double sampleRate, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    Stereo s(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+    {
+        const double t = static_cast<double>(i) / sampleRate;
+        const double l = 0.5 * std::sin(2 * kPi * 110.0 * t) + 0.3 * std::sin(2 * kPi * 2500.0 * t);
+        const double r = 0.5 * std::sin(2 * kPi * 440.0 * t + 1.0) + 0.3 * std::sin(2 * kPi * 7000.0 * t);
+        s.left[i] = amplitude * static_cast<float>(l + 0.2 * noise(random));
+        s.right[i] = amplitude * static_cast<float>(r + 0.2 * noise(random));
+    }
+    return s;
+}
+
+double maxDifference(const Stereo& a, const Stereo& b, std::size_t from)
+{
+    double worst = 0.0;
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = from; i < n; ++i)
+    {
+        const double d = std::max(std::fabs(static_cast<double>(a.left[i]) - b.left[i]),
+                                  std::fabs(static_cast<double>(a.right[i]) - b.right[i]));
+        if (!std::isfinite(d))
+            return std::numeric_limits<double>::infinity();
+        worst = std::max(worst, d);
+    }
+    return worst;
+}
+
+} // namespace Validation
