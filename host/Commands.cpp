@@ -12,6 +12,7 @@
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,32 @@ void checkSettings(const std::shared_ptr<PluginLibrary>& library, const std::vec
         return;
     PluginInstance instance(library, sampleRate, blockSize);
     ParameterResolver(instance).apply(settings);
+}
+
+// The inner maximizer's names are looked up at run time: "<band>.Thresh..."
+// for the five band thresholds and "M.Ceil..." for the master ceiling.
+std::vector<ParameterSetting> demoSettings(const std::shared_ptr<PluginLibrary>& library)
+{
+    PluginInstance instance(library, kDemoRate, 1024);
+    auto find = [&](const std::string& stem) {
+        for (int index = 0; index < instance.numParams(); ++index)
+        {
+            std::string name = instance.paramName(index);
+            for (char& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (name.rfind(stem, 0) == 0)
+                return instance.paramName(index);
+        }
+        throw HostError("demo needs the multiband maximizer: " + library->path() +
+                        " has no parameter named like '" + stem + "...' (band thresholds 1.Thresh to "
+                        "5.Thresh and master ceiling M.Ceiling)");
+    };
+    std::vector<ParameterSetting> settings;
+    for (const char* band : {"1", "2", "3", "4", "5"})
+        settings.push_back({find(std::string(band) + ".thresh"), "-6dB"});
+    settings.push_back({find("m.ceil"), "-1dB"});
+    ParameterResolver(instance).apply(settings);
+    return settings;
 }
 } // namespace
 
@@ -151,23 +178,10 @@ int Commands::measure(const MeasureOptions& options, std::ostream& out)
 
 int Commands::demo(const std::string& folder, const std::string& plugin, std::ostream& out, std::ostream&)
 {
+    const auto library = PluginLibrary::load(plugin);
+    const std::vector<ParameterSetting> settings = demoSettings(library);
     if (!isFolder(folder) && mkdir(folder.c_str(), 0777) != 0)
         throw HostError("cannot create " + folder + ": " + std::strerror(errno));
-    std::vector<ParameterSetting> settings;
-    for (const char* band : {"1", "2", "3", "4", "5"})
-        settings.push_back({std::string(band) + ".Threshold", "-6dB"});
-    settings.push_back({"M.Ceiling", "-1dB"});
-
-    const auto library = PluginLibrary::load(plugin);
-    try
-    {
-        checkSettings(library, settings, kDemoRate, 1024);
-    }
-    catch (const HostError& error)
-    {
-        throw HostError(std::string("demo needs the maximizer's parameters 1.Threshold to 5.Threshold and "
-                                    "M.Ceiling: ") + error.what());
-    }
 
     const std::string input = folder + "/demo-in.wav";
     const std::string output = folder + "/demo-out.wav";

@@ -16,10 +16,11 @@ double toDb(double linear)
 }
 } // namespace
 
-LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate) : channels(channelCount)
+LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate)
+    : truePeak(std::max(channelCount, 1), std::max(sampleRate, 1)), channels(channelCount)
 {
     state = ebur128_init(static_cast<unsigned>(channelCount), static_cast<unsigned long>(sampleRate),
-                         EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK);
+                         EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK);
     if (!state)
         throw HostError("cannot measure loudness of " + std::to_string(channelCount) + " channels at " +
                         std::to_string(sampleRate) + " Hz");
@@ -32,8 +33,10 @@ LoudnessMeter::~LoudnessMeter()
 
 void LoudnessMeter::add(const float* interleaved, std::int64_t frames)
 {
-    if (frames > 0)
-        ebur128_add_frames_float(state, interleaved, static_cast<std::size_t>(frames));
+    if (frames <= 0)
+        return;
+    ebur128_add_frames_float(state, interleaved, static_cast<std::size_t>(frames));
+    truePeak.add(interleaved, frames);
 }
 
 LoudnessStats LoudnessMeter::stats() const
@@ -45,15 +48,12 @@ LoudnessStats LoudnessMeter::stats() const
                                : -std::numeric_limits<double>::infinity();
     stats.rangeLu = ebur128_loudness_range(state, &value) == EBUR128_SUCCESS ? value : 0.0;
     double samplePeak = 0.0;
-    double truePeak = 0.0;
     for (int channel = 0; channel < channels; ++channel)
     {
         if (ebur128_sample_peak(state, static_cast<unsigned>(channel), &value) == EBUR128_SUCCESS)
             samplePeak = std::max(samplePeak, value);
-        if (ebur128_true_peak(state, static_cast<unsigned>(channel), &value) == EBUR128_SUCCESS)
-            truePeak = std::max(truePeak, value);
     }
     stats.samplePeakDb = toDb(samplePeak);
-    stats.truePeakDb = toDb(std::max(truePeak, samplePeak));
+    stats.truePeakDb = toDb(std::max(truePeak.peak(), samplePeak));
     return stats;
 }

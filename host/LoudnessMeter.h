@@ -1,7 +1,10 @@
 // Integrated loudness, loudness range, sample peak and true peak of a stream
-// of interleaved float frames, measured with libebur128 (EBU R 128 / ITU-R
-// BS.1770). Allocates at construction only.
+// of interleaved float frames: loudness and sample peak with libebur128 (EBU
+// R 128 / ITU-R BS.1770), the true peak with TruePeakMeter. Allocates at
+// construction only.
 #pragma once
+
+#include "TruePeakMeter.h"
 
 #include <cstdint>
 
@@ -29,5 +32,6 @@ public:
 
 private:
     ebur128_state* state = nullptr;
+    TruePeakMeter truePeak;
     int channels;
 };

@@ -7,6 +7,7 @@
 #include "Renderer.h"
 #include "ResponseMeasurer.h"
 #include "SvgPlotWriter.h"
+#include "TruePeakMeter.h"
 
 #include <gtest/gtest.h>
 
@@ -274,5 +275,55 @@ TEST(HostMeasure, CsvHoldsEveryCurveAndFrequency)
     const std::string svg = SvgPlotWriter::render(response, "a < b & c");
     EXPECT_NE(svg.find("a &lt; b &amp; c"), std::string::npos);
     EXPECT_NE(svg.find(">1k<"), std::string::npos);
+}
+} // namespace
+
+namespace
+{
+// libebur128's own true peak serves as the independent reference.
+double libraryTruePeak(const std::vector<float>& interleaved, int channels, int rate)
+{
+    ebur128_state* state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_float(state, interleaved.data(), interleaved.size() / static_cast<std::size_t>(channels));
+    double peak = 0.0;
+    for (int c = 0; c < channels; ++c)
+    {
+        double value = 0.0;
+        ebur128_true_peak(state, static_cast<unsigned>(c), &value);
+        peak = std::max(peak, value);
+    }
+    ebur128_destroy(&state);
+    return peak;
+}
+
+TEST(HostTruePeak, FindsThePeakBetweenSamples)
+{
+    // A sine at a quarter of the rate, sampled 45 degrees off its crests:
+    // every sample is at 0.707 of the amplitude, the true peak is the amplitude.
+    for (int rate : {44100, 48000, 96000})
+    {
+        std::vector<float> tone;
+        for (int n = 0; n < rate / 10; ++n)
+            tone.push_back(0.5f * static_cast<float>(std::sin(M_PI / 2.0 * n + M_PI / 4.0)));
+        TruePeakMeter meter(1, rate);
+        // Uneven blocks: the interpolator's history must carry across them.
+        for (std::size_t done = 0, block = 1; done < tone.size(); done += block, block = block * 3 % 1000 + 1)
+            meter.add(tone.data() + done, static_cast<std::int64_t>(std::min(block, tone.size() - done)));
+        EXPECT_NEAR(20.0 * std::log10(meter.peak()), 20.0 * std::log10(0.5), 0.2) << rate;
+    }
+}
+
+TEST(HostTruePeak, AgreesWithLibebur128)
+{
+    std::mt19937 engine(11);
+    for (int rate : {44100, 48000})
+    {
+        const Audio in = noise(rate, 2, engine(), 0.7f);
+        TruePeakMeter meter(2, rate);
+        meter.add(in.samples.data(), in.frames());
+        // Both interpolate with short windowed sincs; BS.1770 allows such
+        // meters to differ by a few tenths of a dB.
+        EXPECT_NEAR(20.0 * std::log10(meter.peak()), 20.0 * std::log10(libraryTruePeak(in.samples, 2, rate)), 0.3);
+    }
 }
 } // namespace
