@@ -157,6 +157,34 @@ TEST(InnerInstances, StartUpCreatesOpensResumesAndClearsParameter15)
     EXPECT_EQ(setup.log.take(), eachInstance({"mains 0", "close"}));
 }
 
+TEST(InnerInstances, CrossoverIsRebuiltBeforeAnyInstanceHearsTheRate)
+{
+    LoggedEffect setup;
+    AEffect* effect = setup.plugin.create();
+    ASSERT_NE(effect, nullptr);
+    EXPECT_EQ(effect->initialDelay, 6848);
+    void* inner = openLibrary(setup.folder.innerPath());
+    auto setHook = reinterpret_cast<void (*)(void (*)(void*), void*)>(librarySymbol(inner, "orvexTestSetRateHook"));
+    ASSERT_NE(setHook, nullptr);
+    // The first rebuild replaces the construction-time latency; each instance
+    // notes the latency it finds when it hears the new rate.
+    struct Seen
+    {
+        AEffect* effect;
+        std::vector<VstInt32> delays;
+    } seen{effect, {}};
+    setHook([](void* context) {
+        auto* s = static_cast<Seen*>(context);
+        s->delays.push_back(s->effect->initialDelay);
+    }, &seen);
+    dispatch(effect, effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    setHook(nullptr, nullptr);
+    EXPECT_NE(effect->initialDelay, 6848);
+    EXPECT_EQ(seen.delays, std::vector<VstInt32>(6, effect->initialDelay));
+    dispatch(effect, effClose);
+    closeLibrary(inner);
+}
+
 TEST(Parameters, ForwardedToTheInstancesWithPrefixedNames)
 {
     LoggedEffect setup(-1, 63);

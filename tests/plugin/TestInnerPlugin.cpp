@@ -29,6 +29,9 @@ struct Settings
 
 Settings settings;
 int created = 0;
+// Called whenever an instance is told a sample rate, before it records the call.
+void (*rateHook)(void*) = nullptr;
+void* rateHookContext = nullptr;
 std::string calls;
 std::string callsCopy;
 
@@ -62,7 +65,12 @@ public:
     void close() override { record(id, "close"); }
     void suspend() override { record(id, "mains 0"); }
     void resume() override { record(id, "mains 1"); }
-    void setSampleRate(float rate) override { record(id, "rate " + number(rate)); }
+    void setSampleRate(float rate) override
+    {
+        if (rateHook)
+            rateHook(rateHookContext);
+        record(id, "rate " + number(rate));
+    }
     void setBlockSize(VstInt32 size) override { record(id, "blocksize " + number(size)); }
 
     void setParameter(VstInt32 index, float value) override
@@ -145,6 +153,7 @@ TEST_EXPORT void orvexTestConfigure(int failAtCreation, int nameLength, int dela
 {
     settings = Settings{failAtCreation, nameLength, delay};
     created = 0;
+    rateHook = nullptr;
     calls.clear();
 }
 
@@ -154,4 +163,11 @@ TEST_EXPORT const char* orvexTestTakeCalls()
     callsCopy = calls;
     calls.clear();
     return callsCopy.c_str();
+}
+
+// Installs a function every instance calls when it is told a sample rate (null removes it).
+TEST_EXPORT void orvexTestSetRateHook(void (*hook)(void*), void* context)
+{
+    rateHook = hook;
+    rateHookContext = context;
 }
