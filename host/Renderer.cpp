@@ -8,6 +8,7 @@
 #include "SoundFormat.h"
 
 #include <algorithm>
+#include <optional>
 #include <sys/stat.h>
 
 namespace
@@ -67,8 +68,9 @@ void interleave(Buffers& buffers, int outChannels, std::int64_t from, std::int64
 } // namespace
 
 Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> parameterSettings,
-                   int blockSize, int format)
-    : library(std::move(lib)), settings(std::move(parameterSettings)), block(blockSize), sampleFormat(format)
+                   int blockSize, int format, bool analyseLoudness)
+    : library(std::move(lib)), settings(std::move(parameterSettings)), block(blockSize), sampleFormat(format),
+      analyse(analyseLoudness)
 {
     if (block < 1)
         throw HostError("block size must be at least 1, not " + std::to_string(block));
@@ -96,8 +98,13 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.outputFormat =
         SoundFormat::forOutput(reader.format(), output, sampleFormat, outChannels, reader.sampleRate());
     SoundFileWriter writer(output, result.outputFormat, outChannels, reader.sampleRate());
-    LoudnessPipeline inputAnalysis(fileChannels, reader.sampleRate());
-    LoudnessPipeline outputAnalysis(outChannels, reader.sampleRate());
+    std::optional<LoudnessPipeline> inputAnalysis;
+    std::optional<LoudnessPipeline> outputAnalysis;
+    if (analyse)
+    {
+        inputAnalysis.emplace(fileChannels, reader.sampleRate());
+        outputAnalysis.emplace(outChannels, reader.sampleRate());
+    }
     Buffers buffers(instance.numInputs(), instance.numOutputs(), fileChannels, outChannels, block);
 
     std::int64_t skip = result.latency;
@@ -114,7 +121,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         const std::int64_t frames = got + pad;
         if (frames == 0)
             break;
-        inputAnalysis.add(buffers.fileBlock.data(), got);
+        if (inputAnalysis)
+            inputAnalysis->add(buffers.fileBlock.data(), got);
         deinterleave(buffers, fileChannels, got, frames);
         instance.process(buffers.inputPointers.data(), buffers.outputPointers.data(), static_cast<int>(frames));
 
@@ -122,13 +130,17 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         skip -= dropped;
         interleave(buffers, outChannels, dropped, frames - dropped);
         writer.write(buffers.outBlock.data(), frames - dropped);
-        outputAnalysis.add(buffers.outBlock.data(), frames - dropped);
+        if (outputAnalysis)
+            outputAnalysis->add(buffers.outBlock.data(), frames - dropped);
         result.frames += got;
         if (progress && got > 0)
             progress(got);
     }
     writer.commit();
-    result.before = inputAnalysis.finish();
-    result.after = outputAnalysis.finish();
+    if (analyse)
+    {
+        result.before = inputAnalysis->finish();
+        result.after = outputAnalysis->finish();
+    }
     return result;
 }

@@ -38,8 +38,10 @@ public:
     using Progress = std::function<void(std::int64_t frames)>;
 
     // sampleFormat: 0 to keep the input's, else SF_FORMAT_FLOAT/PCM_24/PCM_16.
+    // analyse: measure loudness and peaks (on two threads of their own);
+    // without it the result's figures stay zero.
     Renderer(std::shared_ptr<PluginLibrary> library, std::vector<ParameterSetting> settings, int blockSize,
-             int sampleFormat = 0);
+             int sampleFormat = 0, bool analyse = true);
 
     // Throws HostError on any failure; the output then does not exist (or is
     // left as it was). `progress` receives input frames as they are consumed;
@@ -54,4 +56,5 @@ private:
     std::vector<ParameterSetting> settings;
     int block;
     int sampleFormat;
+    bool analyse;
 };
