@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -174,13 +176,42 @@ TEST(MaximizerPlugin, LimitsThroughTheRecordAndSuspendClearsState)
     e->processReplacing(e, nullptr, nullptr, 16);
 }
 
+TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
+{
+    // Host threads write parameters and the sample rate while the audio thread
+    // processes: the output must keep to the ceiling throughout (run under
+    // ThreadSanitizer to check the hand-over).
+    OrvexMaximizer effect(modernHost);
+    AEffect* e = effect.getAeffect();
+    e->setParameter(e, OrvexMaximizer::kCeiling, 0.8f); // -6 dB, never changed below
+    std::atomic<bool> done{false};
+    std::thread host([&] {
+        std::mt19937 rng(101);
+        while (!done.load())
+        {
+            const VstInt32 index = static_cast<VstInt32>(rng() % 6);
+            if (index != OrvexMaximizer::kCeiling)
+                e->setParameter(e, index, static_cast<float>(rng() % 1000) / 999.0f);
+            e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, rng() % 2 ? 44100.0f : 96000.0f);
+            char buffer[16];
+            e->dispatcher(e, effGetParamDisplay, index, 0, buffer, 0.0f);
+        }
+    });
+    const Stereo out = runRecord(e, whiteNoise(100000, 8.0f, 102), 103);
+    done.store(true);
+    host.join();
+    EXPECT_LE(samplePeak(out), dbToGain(-6.0));
+}
+
 TEST(MaximizerPlugin, SharedObjectEntryPoints)
 {
 #if defined(_WIN32)
     HMODULE library = LoadLibraryA(ORVEX_MAXIMIZER_PATH);
     ASSERT_NE(nullptr, library);
-    auto entry = reinterpret_cast<VstPluginMainProc>(GetProcAddress(library, "VSTPluginMain"));
-    auto legacy = reinterpret_cast<VstPluginMainProc>(GetProcAddress(library, "main"));
+    // Through the generic function pointer type, which may be cast to any other.
+    using Generic = void (*)();
+    auto entry = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "VSTPluginMain")));
+    auto legacy = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "main")));
 #else
     void* library = dlopen(ORVEX_MAXIMIZER_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, library) << dlerror();
