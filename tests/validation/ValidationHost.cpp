@@ -63,6 +63,12 @@ std::vector<PluginInfo> pluginsUnderTest()
 #if defined(ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH)
     plugins.push_back({"Maximizer", ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH, false});
 #endif
+    const char* faulty = std::getenv("ORVEX_VALIDATION_FAULTY_PLUGIN");
+    const Library* library = faulty != nullptr ? Library::load(faulty) : nullptr;
+    using NameOf = const char* (*)(int);
+    const auto nameOf = library != nullptr ? reinterpret_cast<NameOf>(library->symbol("validationFaultName")) : nullptr;
+    for (int fault = 0; nameOf != nullptr && nameOf(fault) != nullptr; ++fault)
+        plugins.push_back({nameOf(fault), faulty, false, fault});
     return plugins;
 }
 
@@ -114,6 +120,9 @@ Effect::Effect(const PluginInfo& plugin)
     const Library* library = Library::load(plugin.path);
     if (library == nullptr || library->entry() == nullptr)
         return;
+    using SelectFault = void (*)(int);
+    if (auto select = reinterpret_cast<SelectFault>(library->symbol("validationSelectFault")))
+        select(plugin.fault);
     effect = library->entry()(hostCallback);
 }
 

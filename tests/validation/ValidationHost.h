@@ -42,9 +42,12 @@ struct PluginInfo
     const char* label; // test-name suffix
     const char* path;  // the built library
     bool multiband;    // the multiband effect (hosts the inner maximizer)
+    int fault = 0;     // fault selected in the faulty test plug-in
 };
 
-// Every plug-in library this build produced.
+// Every plug-in library this build produced. When ORVEX_VALIDATION_FAULTY_PLUGIN
+// names the faulty test plug-in, also its sound variant and each of its
+// faults, which prove that the checks can fail.
 std::vector<PluginInfo> pluginsUnderTest();
 std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info);
 
