@@ -9,6 +9,14 @@
 #define ORVEX_FFT_SSE2 1
 #endif
 
+// A 256-bit path for processors that have AVX, chosen at run time; the rest
+// of the library stays baseline (SSE2) code.
+#if defined(ORVEX_FFT_SSE2) && defined(__GNUC__)
+#include <immintrin.h>
+#define ORVEX_FFT_AVX 1
+#define ORVEX_TARGET_AVX __attribute__((target("avx")))
+#endif
+
 // Butterfly helpers must melt into their loops: called out of line they pass
 // registers through memory and halve the speed.
 #if defined(__GNUC__)
@@ -381,6 +389,181 @@ ORVEX_FFT_INLINE void inRegisters(float* x, Transform transform)
 }
 #endif
 
+#ifdef ORVEX_FFT_AVX
+// ---------------------------------------------------------------------------
+// AVX passes: four butterflies (k .. k + 3) per step, same arithmetic as SSE2.
+
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE __m256 swapPairs256(__m256 z) { return _mm256_permute_ps(z, _MM_SHUFFLE(2, 3, 0, 1)); }
+
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE __m256 multiply256(__m256 z, __m256 w)
+{
+    const __m256 re = _mm256_mul_ps(_mm256_moveldup_ps(z), w);
+    return _mm256_addsub_ps(re, _mm256_mul_ps(_mm256_movehdup_ps(z), swapPairs256(w)));
+}
+
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE __m256 multiplyConjugate256(__m256 z, __m256 w)
+{
+    const __m256 signOdd = _mm256_castsi256_ps(_mm256_setr_epi32(0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN));
+    const __m256 re = _mm256_xor_ps(_mm256_mul_ps(_mm256_moveldup_ps(z), w), signOdd);
+    return _mm256_add_ps(re, _mm256_mul_ps(_mm256_movehdup_ps(z), swapPairs256(w)));
+}
+
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE __m256 timesI256(__m256 z)
+{
+    const __m256 signEven = _mm256_castsi256_ps(_mm256_setr_epi32(INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0));
+    return _mm256_xor_ps(swapPairs256(z), signEven);
+}
+
+template <int N, bool Inverse>
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE void butterflies256(float* p, __m256 w)
+{
+    constexpr int q = 2 * (N / 4);
+    const __m256 a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + q);
+    const __m256 c = _mm256_loadu_ps(p + 2 * q), d = _mm256_loadu_ps(p + 3 * q);
+    if constexpr (!Inverse) {
+        const __m256 u = _mm256_sub_ps(a, c);
+        const __m256 iv = timesI256(_mm256_sub_ps(b, d));
+        _mm256_storeu_ps(p, _mm256_add_ps(a, c));
+        _mm256_storeu_ps(p + q, _mm256_add_ps(b, d));
+        _mm256_storeu_ps(p + 2 * q, multiply256(_mm256_add_ps(u, iv), w));
+        _mm256_storeu_ps(p + 3 * q, multiplyConjugate256(_mm256_sub_ps(u, iv), w));
+    } else {
+        const __m256 s1 = multiplyConjugate256(c, w);
+        const __m256 s3 = multiply256(d, w);
+        const __m256 sum = _mm256_add_ps(s1, s3);
+        const __m256 idiff = timesI256(_mm256_sub_ps(s1, s3));
+        _mm256_storeu_ps(p, _mm256_add_ps(a, sum));
+        _mm256_storeu_ps(p + 2 * q, _mm256_sub_ps(a, sum));
+        _mm256_storeu_ps(p + q, _mm256_sub_ps(b, idiff));
+        _mm256_storeu_ps(p + 3 * q, _mm256_add_ps(b, idiff));
+    }
+}
+
+// Twiddles of k .. k + 3 for k above N/8 of an eighth-wave table: entries
+// j - 3 .. j (j = N/4 - k) reversed, each with its components swapped.
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE __m256 reversedTwiddles256(const float* entries)
+{
+    const __m256 v = _mm256_loadu_ps(entries);
+    return _mm256_permute_ps(_mm256_permute2f128_ps(v, v, 1), _MM_SHUFFLE(0, 1, 2, 3));
+}
+
+template <int N, bool Inverse>
+ORVEX_TARGET_AVX void pass256(float* x, const TwiddleTables& t)
+{
+    const float* e = t.byLog[log2Of(N)]; // entry m at e + 2 (m - 1)
+    butterflies256<N, Inverse>(x, _mm256_setr_ps(1.0f, 0.0f, e[0], e[1], e[2], e[3], e[4], e[5]));
+    if constexpr (N <= kLargestQuarterWaveTable) {
+        for (int k = 4; k < N / 4; k += 4)
+            butterflies256<N, Inverse>(x + 2 * k, _mm256_loadu_ps(e + 2 * (k - 1)));
+    } else {
+        for (int k = 4; k < N / 8; k += 4)
+            butterflies256<N, Inverse>(x + 2 * k, _mm256_loadu_ps(e + 2 * (k - 1)));
+        const float* f1 = e + 2 * (N / 8 - 2);
+        const float* f2 = f1 - 2;
+        const float* f3 = f2 - 2;
+        butterflies256<N, Inverse>(x + 2 * (N / 8), _mm256_setr_ps(t.c8, t.c8, f1[1], f1[0], f2[1], f2[0], f3[1], f3[0]));
+        for (int k = N / 8 + 4; k < N / 4; k += 4)
+            butterflies256<N, Inverse>(x + 2 * k, reversedTwiddles256(e + 2 * (N / 4 - k - 4)));
+    }
+}
+
+// The same unrolled recursion as Transform, compiled for AVX; sizes up to 16
+// run in 128-bit registers.
+template <int N>
+struct TransformAvx
+{
+    ORVEX_TARGET_AVX static void forward(float* x, const TwiddleTables& t)
+    {
+        pass256<N, false>(x, t);
+        TransformAvx<N / 2>::forward(x, t);
+        TransformAvx<N / 4>::forward(x + N, t);
+        TransformAvx<N / 4>::forward(x + 3 * N / 2, t);
+    }
+
+    ORVEX_TARGET_AVX static void inverse(float* x, const TwiddleTables& t)
+    {
+        TransformAvx<N / 2>::inverse(x, t);
+        TransformAvx<N / 4>::inverse(x + N, t);
+        TransformAvx<N / 4>::inverse(x + 3 * N / 2, t);
+        pass256<N, true>(x, t);
+    }
+};
+
+template <int R>
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE void loadRegisters(const float* x, __m128* r)
+{
+    for (int i = 0; i < R; ++i)
+        r[i] = _mm_loadu_ps(x + 4 * i);
+}
+
+template <int R>
+ORVEX_TARGET_AVX ORVEX_FFT_INLINE void storeRegisters(float* x, const __m128* r)
+{
+    for (int i = 0; i < R; ++i)
+        _mm_storeu_ps(x + 4 * i, r[i]);
+}
+
+template <>
+struct TransformAvx<16>
+{
+    ORVEX_TARGET_AVX static void forward(float* x, const TwiddleTables& t)
+    {
+        __m128 r[8];
+        loadRegisters<8>(x, r);
+        forward16(r, t);
+        storeRegisters<8>(x, r);
+    }
+
+    ORVEX_TARGET_AVX static void inverse(float* x, const TwiddleTables& t)
+    {
+        __m128 r[8];
+        loadRegisters<8>(x, r);
+        inverse16(r, t);
+        storeRegisters<8>(x, r);
+    }
+};
+
+template <>
+struct TransformAvx<8>
+{
+    ORVEX_TARGET_AVX static void forward(float* x, const TwiddleTables& t)
+    {
+        __m128 r[4];
+        loadRegisters<4>(x, r);
+        forward8(r, t);
+        storeRegisters<4>(x, r);
+    }
+
+    ORVEX_TARGET_AVX static void inverse(float* x, const TwiddleTables& t)
+    {
+        __m128 r[4];
+        loadRegisters<4>(x, r);
+        inverse8(r, t);
+        storeRegisters<4>(x, r);
+    }
+};
+
+template <>
+struct TransformAvx<4>
+{
+    ORVEX_TARGET_AVX static void forward(float* x, const TwiddleTables&)
+    {
+        __m128 r[2];
+        loadRegisters<2>(x, r);
+        forward4(r[0], r[1]);
+        storeRegisters<2>(x, r);
+    }
+
+    ORVEX_TARGET_AVX static void inverse(float* x, const TwiddleTables&)
+    {
+        __m128 r[2];
+        loadRegisters<2>(x, r);
+        inverse4(r[0], r[1]);
+        storeRegisters<2>(x, r);
+    }
+};
+#endif
+
 template <int N, bool Vector>
 inline void forwardPass(float* x, const TwiddleTables& t)
 {
@@ -473,35 +656,114 @@ struct Transform<1, Vector>
     static void inverse(float*, const TwiddleTables&) {}
 };
 
-template <bool Vector, int N>
-bool runIfSize(int n, float* data, bool inverse, const TwiddleTables& t)
+template <int N>
+void runScalar(float* data, bool inverse, const TwiddleTables& t)
+{
+    if (inverse)
+        Transform<N, false>::inverse(data, t);
+    else
+        Transform<N, false>::forward(data, t);
+}
+
+template <int N>
+void runSse2(float* data, bool inverse, const TwiddleTables& t)
+{
+    if (inverse)
+        Transform<N, true>::inverse(data, t);
+    else
+        Transform<N, true>::forward(data, t);
+}
+
+#ifdef ORVEX_FFT_AVX
+template <int N>
+ORVEX_TARGET_AVX void runAvx(float* data, bool inverse, const TwiddleTables& t)
+{
+    if constexpr (N < 4) {
+        runSse2<N>(data, inverse, t);
+    } else if (inverse) {
+        TransformAvx<N>::inverse(data, t);
+    } else {
+        TransformAvx<N>::forward(data, t);
+    }
+}
+#endif
+
+template <int N>
+bool runIfSize(FftPath path, int n, float* data, bool inverse, const TwiddleTables& t)
 {
     if (n != N)
         return false;
-    if (inverse)
-        Transform<N, Vector>::inverse(data, t);
-    else
-        Transform<N, Vector>::forward(data, t);
+    switch (path) {
+    case FftPath::kScalar:
+        runScalar<N>(data, inverse, t);
+        break;
+    case FftPath::kSse2:
+        runSse2<N>(data, inverse, t);
+        break;
+    case FftPath::kAvx:
+#ifdef ORVEX_FFT_AVX
+        runAvx<N>(data, inverse, t);
+#endif
+        break;
+    }
     return true;
 }
 
-template <bool Vector, int... Log>
-void dispatch(int n, float* data, bool inverse, std::integer_sequence<int, Log...>)
+template <int... Log>
+void dispatch(FftPath path, int n, float* data, bool inverse, std::integer_sequence<int, Log...>)
 {
-    if (!data)
+    if (!data || !fftPathAvailable(path))
         return;
     const TwiddleTables& t = tables();
-    (runIfSize<Vector, 2 << Log>(n, data, inverse, t) || ...);
+    (runIfSize<2 << Log>(path, n, data, inverse, t) || ...);
 }
 
 // Sizes 2 << 0 .. 2 << 14, that is 2 .. 32768.
 using SupportedSizes = std::make_integer_sequence<int, 15>;
+
+bool processorHasAvx()
+{
+#ifdef ORVEX_FFT_AVX
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+#else
+    return false;
+#endif
+}
+
+FftPath fastestPath()
+{
+    static const FftPath fastest = processorHasAvx() ? FftPath::kAvx
+#ifdef ORVEX_FFT_SSE2
+                                                     : FftPath::kSse2;
+#else
+                                                     : FftPath::kScalar;
+#endif
+    return fastest;
+}
 } // namespace
 
-void fftForward(int n, float* data) { dispatch<true>(n, data, false, SupportedSizes{}); }
-void fftInverse(int n, float* data) { dispatch<true>(n, data, true, SupportedSizes{}); }
-void fftForwardScalar(int n, float* data) { dispatch<false>(n, data, false, SupportedSizes{}); }
-void fftInverseScalar(int n, float* data) { dispatch<false>(n, data, true, SupportedSizes{}); }
+bool fftPathAvailable(FftPath path)
+{
+    switch (path) {
+    case FftPath::kScalar:
+        return true;
+    case FftPath::kSse2:
+#ifdef ORVEX_FFT_SSE2
+        return true;
+#else
+        return false;
+#endif
+    case FftPath::kAvx:
+        return fastestPath() == FftPath::kAvx;
+    }
+    return false;
+}
+
+void fftForward(FftPath path, int n, float* data) { dispatch(path, n, data, false, SupportedSizes{}); }
+void fftInverse(FftPath path, int n, float* data) { dispatch(path, n, data, true, SupportedSizes{}); }
+void fftForward(int n, float* data) { dispatch(fastestPath(), n, data, false, SupportedSizes{}); }
+void fftInverse(int n, float* data) { dispatch(fastestPath(), n, data, true, SupportedSizes{}); }
 
 void buildFftTables() { tables(); }
 
@@ -525,23 +787,63 @@ void multiplyAddSpectraScalar(int n, const float* a, const float* b, float* accu
     }
 }
 
-#ifdef ORVEX_FFT_SSE2
-void multiplySpectra(int n, const float* a, const float* b, float* product)
+#ifdef ORVEX_FFT_AVX
+namespace
+{
+template <bool Accumulate>
+ORVEX_TARGET_AVX void multiplySpectraAvx(int n, const float* a, const float* b, float* out)
 {
     int i = 0;
-    for (; i + 4 <= 2 * n; i += 4)
-        _mm_storeu_ps(product + i, multiply(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
-    multiplySpectraScalar((2 * n - i) / 2, a + i, b + i, product + i);
+    for (; i + 8 <= 2 * n; i += 8) {
+        __m256 product = multiply256(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i));
+        if constexpr (Accumulate)
+            product = _mm256_add_ps(_mm256_loadu_ps(out + i), product);
+        _mm256_storeu_ps(out + i, product);
+    }
+    if constexpr (Accumulate)
+        multiplyAddSpectraScalar((2 * n - i) / 2, a + i, b + i, out + i);
+    else
+        multiplySpectraScalar((2 * n - i) / 2, a + i, b + i, out + i);
+}
+} // namespace
+#endif
+
+#ifdef ORVEX_FFT_SSE2
+namespace
+{
+template <bool Accumulate>
+void multiplySpectraSse2(int n, const float* a, const float* b, float* out)
+{
+    int i = 0;
+    for (; i + 4 <= 2 * n; i += 4) {
+        __m128 product = multiply(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i));
+        if constexpr (Accumulate)
+            product = _mm_add_ps(_mm_loadu_ps(out + i), product);
+        _mm_storeu_ps(out + i, product);
+    }
+    if constexpr (Accumulate)
+        multiplyAddSpectraScalar((2 * n - i) / 2, a + i, b + i, out + i);
+    else
+        multiplySpectraScalar((2 * n - i) / 2, a + i, b + i, out + i);
+}
+} // namespace
+
+void multiplySpectra(int n, const float* a, const float* b, float* product)
+{
+#ifdef ORVEX_FFT_AVX
+    if (fastestPath() == FftPath::kAvx)
+        return multiplySpectraAvx<false>(n, a, b, product);
+#endif
+    multiplySpectraSse2<false>(n, a, b, product);
 }
 
 void multiplyAddSpectra(int n, const float* a, const float* b, float* accumulator)
 {
-    int i = 0;
-    for (; i + 4 <= 2 * n; i += 4) {
-        const __m128 sum = _mm_add_ps(_mm_loadu_ps(accumulator + i), multiply(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
-        _mm_storeu_ps(accumulator + i, sum);
-    }
-    multiplyAddSpectraScalar((2 * n - i) / 2, a + i, b + i, accumulator + i);
+#ifdef ORVEX_FFT_AVX
+    if (fastestPath() == FftPath::kAvx)
+        return multiplySpectraAvx<true>(n, a, b, accumulator);
+#endif
+    multiplySpectraSse2<true>(n, a, b, accumulator);
 }
 #else
 void multiplySpectra(int n, const float* a, const float* b, float* product)

@@ -24,10 +24,20 @@ constexpr int kFftMaxSize = 32768;
 void fftForward(int n, float* data);
 void fftInverse(int n, float* data);
 
-// Portable scalar versions of the same transforms (same order, same
-// arithmetic up to rounding); the reference the vector code is tested against.
-void fftForwardScalar(int n, float* data);
-void fftInverseScalar(int n, float* data);
+// Instruction paths. fftForward/fftInverse above run the fastest one the
+// processor supports (chosen once, at the first call); every path computes
+// the same result up to rounding, and the portable scalar one is the
+// reference the vector code is tested against.
+enum class FftPath
+{
+    kScalar,
+    kSse2,
+    kAvx,
+};
+bool fftPathAvailable(FftPath path);
+// The transforms on a given path; an unavailable path leaves the data unchanged.
+void fftForward(FftPath path, int n, float* data);
+void fftInverse(FftPath path, int n, float* data);
 
 // Element-wise complex products of n interleaved values, for spectra in the
 // same order: product = a b, and accumulator += a b. The output may alias an

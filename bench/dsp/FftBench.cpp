@@ -48,18 +48,24 @@ void forwardInverse(benchmark::State& state)
 }
 BENCHMARK(forwardInverse)->Name("Fft/ours")->Arg(256)->Arg(4096)->Arg(32768);
 
-void forwardInverseScalar(benchmark::State& state)
+template <Dsp::FftPath Path>
+void forwardInverseOnPath(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
+    if (!Dsp::fftPathAvailable(Path)) {
+        state.SkipWithError("path not available on this processor");
+        return;
+    }
     std::vector<float> x = noise(n);
     for (auto _ : state) {
-        Dsp::fftForwardScalar(n, x.data());
-        Dsp::fftInverseScalar(n, x.data());
+        Dsp::fftForward(Path, n, x.data());
+        Dsp::fftInverse(Path, n, x.data());
         benchmark::DoNotOptimize(x.data());
     }
     setFlops(state, n);
 }
-BENCHMARK(forwardInverseScalar)->Name("Fft/ours-scalar")->Arg(256)->Arg(4096)->Arg(32768);
+BENCHMARK(forwardInverseOnPath<Dsp::FftPath::kScalar>)->Name("Fft/ours-scalar")->Arg(256)->Arg(4096)->Arg(32768);
+BENCHMARK(forwardInverseOnPath<Dsp::FftPath::kSse2>)->Name("Fft/ours-sse2")->Arg(256)->Arg(4096)->Arg(32768);
 
 #ifdef ORVEX_BENCH_FFTW
 void forwardInverseFftw(benchmark::State& state)

@@ -289,25 +289,65 @@ TEST(Fft, ProductOfSpectraIsCircularConvolution)
     }
 }
 
-TEST(Fft, VectorAndScalarPathsAgree)
+TEST(Fft, VectorPathsAgreeWithTheScalarPath)
 {
-    for (int n : allSizes()) {
-        const std::vector<float> x = randomSignal(n, 700u + static_cast<unsigned>(n));
-        std::vector<float> fast = x, portable = x;
-        Dsp::fftForward(n, fast.data());
-        Dsp::fftForwardScalar(n, portable.data());
-        const double tolerance = 0.5 * spectrumTolerance(n, norm2(x));
-        double worst = 0.0;
-        for (int p = 0; p < n; ++p)
-            worst = std::max(worst, std::abs(at(fast, p) - at(portable, p)));
-        EXPECT_LE(worst, tolerance) << "forward " << n;
+    for (Dsp::FftPath path : {Dsp::FftPath::kSse2, Dsp::FftPath::kAvx}) {
+        if (!Dsp::fftPathAvailable(path))
+            continue;
+        for (int n : allSizes()) {
+            SCOPED_TRACE(path == Dsp::FftPath::kAvx ? "avx" : "sse2");
+            const std::vector<float> x = randomSignal(n, 700u + static_cast<unsigned>(n));
+            std::vector<float> fast = x, portable = x;
+            Dsp::fftForward(path, n, fast.data());
+            Dsp::fftForward(Dsp::FftPath::kScalar, n, portable.data());
+            const double tolerance = 0.5 * spectrumTolerance(n, norm2(x));
+            double worst = 0.0;
+            for (int p = 0; p < n; ++p)
+                worst = std::max(worst, std::abs(at(fast, p) - at(portable, p)));
+            EXPECT_LE(worst, tolerance) << "forward " << n;
 
-        Dsp::fftInverse(n, fast.data());
-        Dsp::fftInverseScalar(n, portable.data());
-        worst = 0.0;
-        for (int p = 0; p < n; ++p)
-            worst = std::max(worst, std::abs(at(fast, p) - at(portable, p)));
-        EXPECT_LE(worst, tolerance * n) << "inverse " << n;
+            Dsp::fftInverse(path, n, fast.data());
+            Dsp::fftInverse(Dsp::FftPath::kScalar, n, portable.data());
+            worst = 0.0;
+            for (int p = 0; p < n; ++p)
+                worst = std::max(worst, std::abs(at(fast, p) - at(portable, p)));
+            EXPECT_LE(worst, tolerance * n) << "inverse " << n;
+        }
+    }
+    // The default entry points run one of the available paths.
+    std::vector<float> x = randomSignal(1024, 3), y = x;
+    Dsp::fftForward(1024, x.data());
+    Dsp::fftForward(Dsp::FftPath::kScalar, 1024, y.data());
+    for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_NEAR(x[i], y[i], spectrumTolerance(1024, norm2(randomSignal(1024, 3))));
+}
+
+TEST(Fft, SpectrumProductsMatchTheScalarReference)
+{
+    for (int n : {1, 2, 3, 7, 256, 4096}) {
+        const std::vector<float> a = randomSignal(n, 40), b = randomSignal(n, 41), start = randomSignal(n, 42);
+        std::vector<float> product(a.size()), reference(a.size());
+        Dsp::multiplySpectra(n, a.data(), b.data(), product.data());
+        Dsp::multiplySpectraScalar(n, a.data(), b.data(), reference.data());
+        for (int i = 0; i < n; ++i) {
+            const Cd exact = at(a, i) * at(b, i);
+            ASSERT_NEAR(product[2 * i], exact.real(), 4 * kEps);
+            ASSERT_NEAR(product[2 * i + 1], exact.imag(), 4 * kEps);
+            ASSERT_NEAR(reference[2 * i], exact.real(), 4 * kEps);
+        }
+        std::vector<float> sum = start, sumReference = start;
+        Dsp::multiplyAddSpectra(n, a.data(), b.data(), sum.data());
+        Dsp::multiplyAddSpectraScalar(n, a.data(), b.data(), sumReference.data());
+        for (int i = 0; i < n; ++i) {
+            const Cd exact = at(start, i) + at(a, i) * at(b, i);
+            ASSERT_NEAR(sum[2 * i], exact.real(), 8 * kEps);
+            ASSERT_NEAR(sum[2 * i + 1], exact.imag(), 8 * kEps);
+            ASSERT_NEAR(sumReference[2 * i + 1], exact.imag(), 8 * kEps);
+        }
+        // The accumulator may be the output of an earlier product in place.
+        Dsp::multiplySpectra(n, product.data(), b.data(), product.data());
+        for (int i = 0; i < n; ++i)
+            ASSERT_NEAR(product[2 * i], (at(a, i) * at(b, i) * at(b, i)).real(), 16 * kEps);
     }
 }
 
