@@ -606,3 +606,69 @@ TEST(BandSplitter, AllocationFailureInSetKernelGivesSilenceNotACrash)
         for (float v : driver.collected.channel[c])
             ASSERT_EQ(v, 0.0f);
 }
+
+namespace
+{
+// Counts the storage allocations of every GrowableBuffer.
+struct CountingAllocator
+{
+    static inline int calls = 0;
+    static void* reallocate(void* block, std::size_t bytes)
+    {
+        ++calls;
+        return std::realloc(block, bytes);
+    }
+    static void* allocate(std::size_t bytes)
+    {
+        ++calls;
+        return std::malloc(bytes);
+    }
+};
+} // namespace
+
+TEST(BandSplitter, SteadyStateAllocatesNothing)
+{
+    using Counting = CountingAllocator;
+    const GrowableBuffer::Allocator counting{Counting::reallocate, Counting::allocate};
+    for (int delay : {-1, 2047}) {
+        SCOPED_TRACE(delay);
+        BandSplitter splitter;
+        splitter.setKernel(makeKernel(randomTaps(1536, 111)));
+        splitter.setStreamDelay(delay);
+        const Stereo in{{denseInput(200000, 0, 112), denseInput(200000, 0, 113)}};
+        Driver driver(splitter);
+        auto sizes = randomSizes(114, 1024);
+        while (driver.position < 100000)
+            driver.block(in, sizes());
+        Counting::calls = 0;
+        GrowableBuffer::setAllocatorForTesting(&counting);
+        while (driver.position < 190000)
+            driver.block(in, sizes());
+        EXPECT_EQ(Counting::calls, 0);
+        // The count does see allocations: a new kernel size needs storage.
+        splitter.setKernel(makeKernel(randomTaps(5000, 115)));
+        EXPECT_GT(Counting::calls, 0);
+        GrowableBuffer::setAllocatorForTesting(nullptr);
+    }
+}
+
+TEST(BandSplitter, SilenceThresholdIsOneMillionth)
+{
+    // A block whose largest sample is just inside the threshold is skipped
+    // entirely; one just outside it is convolved.
+    const Signal taps = randomTaps(100, 121);
+    for (float level : {1e-6f, std::nextafter(1e-6f, 1.0f), 2e-6f}) {
+        BandSplitter splitter;
+        splitter.setKernel(makeKernel(taps));
+        Signal x(256, 0.0f);
+        x[0] = level;
+        const float* in[2] = {x.data(), x.data()};
+        splitter.feed(in, 256);
+        ASSERT_EQ(splitter.run(256), 256);
+        const bool loud = static_cast<double>(level) > 1e-6;
+        EXPECT_EQ(splitter.bandOutput()[0][0] != 0.0f, loud) << level;
+        if (loud) {
+            EXPECT_NEAR(splitter.bandOutput()[0][0], level * taps[0], 1e-6 * 8 * l1(taps) * level);
+        }
+    }
+}
