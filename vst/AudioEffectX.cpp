@@ -468,9 +468,13 @@ bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* f
         return false;
     if (to == from)
         return true;
+    // Bounded copy, zero-filled to the end of the name field.
     constexpr std::size_t kNameChars = sizeof to->name - 1;
-    std::strncpy(to->name, from->name, kNameChars);
-    to->name[kNameChars] = '\0';
+    std::size_t length = 0;
+    while (length < kNameChars && from->name[length] != '\0')
+        ++length;
+    std::memcpy(to->name, from->name, length);
+    std::memset(to->name + length, 0, sizeof to->name - length);
     to->type = from->type;
     to->azimuth = from->azimuth;
     to->elevation = from->elevation;
