@@ -151,7 +151,7 @@ TEST_P(CallOrderValidation, RepeatedSuspendAndResumeIsSafe)
 
 TEST_P(CallOrderValidation, ManyInstancesAreCreatedAndClosed)
 {
-    const int together = scaled(16, 4);
+    const int together = scaled(16, 8);
     std::vector<std::unique_ptr<Effect>> effects;
     std::set<void*> objects;
     for (int i = 0; i < together; ++i)

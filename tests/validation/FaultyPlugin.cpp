@@ -48,6 +48,7 @@ enum Fault
     kAllocatesInProcess,
     kLeavesFlushToZero,
     kDenormalTail,
+    kRacyParameters,
 };
 
 constexpr int kLatency = 10;
@@ -70,11 +71,18 @@ struct FaultyEffect
     bool broken = false;
     float gain = 1.0f;
     float tail[2] = {};
-    float params[kNumParams] = {1.0f - 0.1f / 30.0f, 0.5f};
+    // Set from any thread, read by processing.
+    std::atomic<float> params[kNumParams] = {{1.0f - 0.1f / 30.0f}, {0.5f}};
+    // The fault of the same without synchronisation.
+    float racyCeiling = params[0];
     float ownDelay[2][kDelayLength] = {};
     int position = 0;
 
-    float ceiling() const { return static_cast<float>(std::pow(10.0, 30.0 * (params[0] - 1.0) / 20.0)); }
+    float ceiling() const
+    {
+        const float value = fault == kRacyParameters ? racyCeiling : params[0].load();
+        return static_cast<float>(std::pow(10.0, 30.0 * (value - 1.0) / 20.0));
+    }
 };
 
 FaultyEffect* self(AEffect* e)
@@ -118,8 +126,9 @@ void writeText(FaultyEffect* f, VstInt32 opcode, VstInt32 index, char* text)
         copyText(text, index == 0 ? "dB" : "", 8);
     else if (opcode == effGetParamDisplay)
     {
+        const double value = f->params[index].load();
         char number[32];
-        std::snprintf(number, sizeof number, "%.5f", index == 0 ? 30.0 * (f->params[0] - 1.0) : f->params[1]);
+        std::snprintf(number, sizeof number, "%.5f", index == 0 ? 30.0 * (value - 1.0) : value);
         copyText(text, number, 8);
     }
 }
@@ -174,11 +183,13 @@ void ORVEX_VSTCALL setParameter(AEffect* e, VstInt32 index, float value)
         f->params[index] = value > 0.5f ? 1.0f : 0.0f;
     else if (!std::isnan(value))
         f->params[index] = std::fmin(std::fmax(value, 0.0f), 1.0f);
+    if (index == 0)
+        f->racyCeiling = f->params[0];
 }
 
 float ORVEX_VSTCALL getParameter(AEffect* e, VstInt32 index)
 {
-    return index >= 0 && index < kNumParams ? self(e)->params[index] : 0.0f;
+    return index >= 0 && index < kNumParams ? self(e)->params[index].load() : 0.0f;
 }
 
 float sample(FaultyEffect* f, float x, int channel)
@@ -249,9 +260,9 @@ FAULTY_EXPORT const char* validationFaultName(int fault)
         "FaultIgnoresFramesBeyondBlockSize", "FaultBreaksOnRateChange", "FaultBreaksOnRepeatedResume",
         "FaultInstanceLimit", "FaultSharedState", "FaultInPlaceBroken", "FaultNanPassesThrough",
         "FaultStuckAfterLoud", "FaultNanParameter", "FaultQuantizedParameter", "FaultWrongLatency",
-        "FaultAllocatesInProcess", "FaultLeavesFlushToZero", "FaultDenormalTail"};
-    static_assert(sizeof names / sizeof names[0] == kDenormalTail + 1, "one name per fault");
-    return fault >= 0 && fault <= kDenormalTail ? names[fault] : nullptr;
+        "FaultAllocatesInProcess", "FaultLeavesFlushToZero", "FaultDenormalTail", "FaultRacyParameters"};
+    static_assert(sizeof names / sizeof names[0] == kRacyParameters + 1, "one name per fault");
+    return fault >= 0 && fault <= kRacyParameters ? names[fault] : nullptr;
 }
 
 FAULTY_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)
@@ -259,7 +270,7 @@ FAULTY_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)
     if (host == nullptr || host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0)
         return nullptr;
     const int fault = selectedFault;
-    if (fault == kInstanceLimit && liveInstances >= 8)
+    if (fault == kInstanceLimit && liveInstances >= 4)
         return nullptr;
     ++liveInstances;
     FaultyEffect* f = new FaultyEffect;

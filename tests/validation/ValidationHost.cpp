@@ -77,6 +77,11 @@ std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info)
     return info.param.label;
 }
 
+void PrintTo(const PluginInfo& plugin, std::ostream* out)
+{
+    *out << plugin.label << " (" << plugin.path << ")";
+}
+
 std::atomic<VstIntPtr> hostVersion{kVstVersion};
 std::atomic<VstIntPtr> hostSampleRate{44100};
 std::atomic<VstIntPtr> hostBlockSize{512};

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ struct PluginInfo
 // faults, which prove that the checks can fail.
 std::vector<PluginInfo> pluginsUnderTest();
 std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info);
+// How GoogleTest shows a plug-in in failure messages.
+void PrintTo(const PluginInfo& plugin, std::ostream* out);
 
 // What the host callback answers to audioMasterVersion (2400 by default).
 extern std::atomic<VstIntPtr> hostVersion;
