@@ -207,6 +207,10 @@ void BandSplitter::feed(const float* const* inputs, int n)
     if (n < 0 || n > kMaxFrames)
         n = 0;
     if (transformSize < 1) {
+        if (channelCount != kChannels && fixedDelay >= 0) {
+            for (int i = 0; i < kChannels; ++i)
+                applyStreamDelay(i);
+        }
         channelCount = kChannels;
         for (int i = 0; i < kChannels; ++i)
             feedDirect(i, inputs ? inputs[i] : nullptr, n);

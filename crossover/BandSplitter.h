@@ -63,14 +63,15 @@ public:
     // Releases n frames of every channel (clamped to what is there).
     void consume(int n);
 
-    // Block mode: keep exactly `frames` frames buffered per channel between
-    // input and output (queued input plus unread output), set at the first
-    // feed() after each setKernel(): missing frames are zeros ahead of the
-    // queued input's output, excess frames are dropped oldest first. With
-    // frames >= hop() - 1, run(n) after feed(n) always has n frames ready,
-    // whatever the block sizes, and the delay is exactly `frames` plus the
-    // kernel's centre delay. -1 (the default) keeps lazy start-up with
-    // warm-up calls. Direct mode ignores it.
+    // Keep exactly `frames` frames buffered per channel between input and
+    // output (queued input plus unread output), set at the first feed() after
+    // each setKernel() (or after construction): missing frames are zeros
+    // ahead of the queued input's output, excess frames are dropped oldest
+    // first. With frames >= hop() - 1, run(n) after feed(n) always has n
+    // frames ready, whatever the block sizes, and the delay is exactly
+    // `frames` plus the kernel's centre delay (direct mode included). -1 (the
+    // default) keeps lazy start-up with warm-up calls in block mode and no
+    // delay in direct mode.
     void setStreamDelay(int frames);
 
     int fftSize() const { return transformSize; }

@@ -410,6 +410,27 @@ TEST(BandSplitter, FixedStreamDelayNeverWarmsUp)
     }
 }
 
+TEST(BandSplitter, FixedStreamDelayInDirectModeAndWithoutKernel)
+{
+    const Signal taps = randomTaps(40, 45);
+    const Stereo in{{denseInput(5000, 100, 46), denseInput(5000, 100, 47)}};
+    for (bool withKernel : {true, false}) {
+        SCOPED_TRACE(withKernel ? "direct" : "wire");
+        BandSplitter splitter;
+        splitter.setStreamDelay(300);
+        if (withKernel)
+            splitter.setKernel(makeKernel(taps));
+        Driver driver(splitter);
+        driver.streamAll(in, randomSizes(48, 700));
+        EXPECT_EQ(driver.warmupFrames, 0);
+        const Signal identity{1.0f};
+        for (int c = 0; c < 2; ++c) {
+            const Signal& h = withKernel ? taps : identity;
+            expectMatches(driver.collected.channel[c], convolve(in.channel[c], h), tolerance(h, in.channel[c], 0), 300, "delayed");
+        }
+    }
+}
+
 TEST(BandSplitter, FixedStreamDelayHoldsAcrossKernelChanges)
 {
     const Signal first = randomTaps(1536, 51), second = randomTaps(3000, 52);
