@@ -49,6 +49,7 @@ enum Fault
     kLeavesFlushToZero,
     kDenormalTail,
     kRacyParameters,
+    kStaleLatencyAfterChange,
 };
 
 constexpr int kLatency = 10;
@@ -199,7 +200,10 @@ float sample(FaultyEffect* f, float x, int channel)
     if (f->fault == kStuckAfterLoud && std::fabs(x) > 10.0f)
         f->gain = 0.5f;
     float (*line)[kDelayLength] = f->fault == kSharedState ? sharedDelay : f->ownDelay;
-    const int delay = f->fault == kWrongLatency ? kLatency + 1 : kLatency;
+    // The stale-latency fault lengthens its delay with parameter 1 but keeps
+    // reporting the old value.
+    const bool longer = f->fault == kStaleLatencyAfterChange && f->params[1].load() > 0.6f;
+    const int delay = f->fault == kWrongLatency || longer ? kLatency + 1 : kLatency;
     line[channel][(f->position + delay) % kDelayLength] = x * f->gain;
     float y = line[channel][f->position];
     if (f->fault == kDenormalTail)
@@ -260,9 +264,10 @@ FAULTY_EXPORT const char* validationFaultName(int fault)
         "FaultIgnoresFramesBeyondBlockSize", "FaultBreaksOnRateChange", "FaultBreaksOnRepeatedResume",
         "FaultInstanceLimit", "FaultSharedState", "FaultInPlaceBroken", "FaultNanPassesThrough",
         "FaultStuckAfterLoud", "FaultNanParameter", "FaultQuantizedParameter", "FaultWrongLatency",
-        "FaultAllocatesInProcess", "FaultLeavesFlushToZero", "FaultDenormalTail", "FaultRacyParameters"};
-    static_assert(sizeof names / sizeof names[0] == kRacyParameters + 1, "one name per fault");
-    return fault >= 0 && fault <= kRacyParameters ? names[fault] : nullptr;
+        "FaultAllocatesInProcess", "FaultLeavesFlushToZero", "FaultDenormalTail", "FaultRacyParameters",
+        "FaultStaleLatencyAfterChange"};
+    static_assert(sizeof names / sizeof names[0] == kStaleLatencyAfterChange + 1, "one name per fault");
+    return fault >= 0 && fault <= kStaleLatencyAfterChange ? names[fault] : nullptr;
 }
 
 FAULTY_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)

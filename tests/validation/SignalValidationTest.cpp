@@ -137,32 +137,60 @@ TEST_P(HostileInputValidation, OutputStaysFiniteBoundedAndRecovers)
     }
 }
 
+// Runs a small impulse (no limiting) through a started effect in `block`-frame
+// blocks and expects its peak, on both channels, exactly initialDelay later.
+void expectImpulseAtReportedDelay(const Effect& effect, VstInt32 block, const std::string& where)
+{
+    const std::size_t position = 1333; // not a multiple of any block size used
+    const VstInt32 delay = effect.get()->initialDelay;
+    ASSERT_GE(delay, 0) << where;
+    Stereo impulse(position + static_cast<std::size_t>(delay) + 2048);
+    impulse.left[position] = 0.01f;
+    impulse.right[position] = -0.01f;
+    const Stereo out = effect.render(impulse, block);
+    for (const std::vector<float>* channel : {&out.left, &out.right})
+    {
+        std::size_t peak = 0;
+        for (std::size_t i = 0; i < channel->size(); ++i)
+            if (std::fabs((*channel)[i]) > std::fabs((*channel)[peak]))
+                peak = i;
+        const char* side = channel == &out.left ? ", left" : ", right";
+        EXPECT_EQ(peak, position + static_cast<std::size_t>(delay)) << where << ", initialDelay " << delay << side;
+        EXPECT_GT(std::fabs((*channel)[peak]), 0.005f) << where << ": impulse lost" << side;
+    }
+}
+
 TEST_P(LatencyValidation, ImpulseLandsAtTheReportedDelay)
 {
-    const std::size_t position = 1333; // not a multiple of any block size below
     for (float rate : {44100.0f, 48000.0f})
         for (VstInt32 block : {1, 64, 441, 512, 1024, 4096})
         {
             Effect effect(GetParam());
             ASSERT_TRUE(effect);
             effect.start(rate, block);
-            const VstInt32 delay = effect.get()->initialDelay;
-            ASSERT_GE(delay, 0);
-            Stereo impulse(position + static_cast<std::size_t>(delay) + 2048);
-            impulse.left[position] = 0.01f;
-            impulse.right[position] = -0.01f;
-            const Stereo out = effect.render(impulse, block);
-            for (const std::vector<float>* channel : {&out.left, &out.right})
-            {
-                std::size_t peak = 0;
-                for (std::size_t i = 0; i < channel->size(); ++i)
-                    if (std::fabs((*channel)[i]) > std::fabs((*channel)[peak]))
-                        peak = i;
-                EXPECT_EQ(peak, position + static_cast<std::size_t>(delay))
-                    << GetParam().label << " at " << rate << " Hz, block " << block << ", initialDelay " << delay
-                    << (channel == &out.left ? ", left" : ", right");
-                EXPECT_GT(std::fabs((*channel)[peak]), 0.005f) << "impulse lost at " << rate << " Hz, block " << block;
-            }
+            expectImpulseAtReportedDelay(effect, block, std::string(GetParam().label) + " at " +
+                                                            std::to_string(rate) + " Hz, block " +
+                                                            std::to_string(block));
+        }
+}
+
+TEST_P(LatencyValidation, DelayStaysTruthfulAfterParameterChanges)
+{
+    // Every parameter moved to one value, as a preset change does; the host
+    // reads initialDelay again at the resume that follows.
+    for (float rate : {44100.0f, 48000.0f})
+        for (float value : {1.0f, 0.75f})
+        {
+            Effect effect(GetParam());
+            ASSERT_TRUE(effect);
+            effect.start(rate, 512);
+            effect.suspend();
+            for (VstInt32 i = 0; i < effect.get()->numParams; ++i)
+                effect.setParameter(i, value);
+            effect.resume();
+            expectImpulseAtReportedDelay(effect, 512, std::string(GetParam().label) + " at " +
+                                                          std::to_string(rate) + " Hz, every parameter " +
+                                                          std::to_string(value));
         }
 }
 
