@@ -41,23 +41,17 @@ bool resizeExactly(GrowableBuffer& buffer, long long bytes)
     return buffer.size() == bytes;
 }
 
-// The largest float whose magnitude, compared in double precision, is not
-// above the silence threshold; lets the test run in single precision.
-float silenceLimit()
-{
-    float limit = static_cast<float>(kSilence);
-    while (static_cast<double>(limit) > kSilence)
-        limit = std::nextafter(limit, 0.0f);
-    return limit;
-}
+// The same threshold in single precision: no float lies between it and
+// 1e-6, so |x| > it exactly when |x| > 1e-6 compared in double precision.
+constexpr float kSilenceLimit = static_cast<float>(kSilence);
+static_assert(static_cast<double>(kSilenceLimit) <= kSilence, "float threshold must not exceed the double one");
 
 // True when any sample lies outside +-1e-6 (NaN counts as silent).
 bool isLoud(const float* x, int count)
 {
-    static const float limit = silenceLimit();
     int loud = 0;
     for (int t = 0; t < count; ++t)
-        loud |= std::fabs(x[t]) > limit;
+        loud |= std::fabs(x[t]) > kSilenceLimit;
     return loud != 0;
 }
 
