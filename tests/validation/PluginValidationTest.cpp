@@ -86,10 +86,7 @@ void expectBoundedOrUntouched(const TextResult& r, const std::string& what)
 
 bool allFinite(const Stereo& s)
 {
-    for (std::size_t i = 0; i < s.size(); ++i)
-        if (!std::isfinite(s.left[i]) || !std::isfinite(s.right[i]))
-            return false;
-    return true;
+    return firstViolation(s, std::numeric_limits<double>::infinity()) < 0;
 }
 
 // Opcodes whose ptr argument the interface defines (text, structure or place

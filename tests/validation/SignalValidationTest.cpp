@@ -74,17 +74,6 @@ void spoil(Stereo& s, Hostile kind, std::size_t at, std::size_t length)
     }
 }
 
-// First sample that is not finite or exceeds the ceiling (with float slack), or -1.
-long firstViolation(const Stereo& s, double ceiling)
-{
-    const double limit = ceiling * (1.0 + 1e-5);
-    for (std::size_t i = 0; i < s.size(); ++i)
-        for (float x : {s.left[i], s.right[i]})
-            if (!std::isfinite(x) || std::fabs(x) > limit)
-                return static_cast<long>(i);
-    return -1;
-}
-
 class HostileInputValidation : public testing::TestWithParam<PluginInfo>
 {
 };

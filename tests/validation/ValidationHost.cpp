@@ -150,6 +150,8 @@ VstIntPtr Effect::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
 
 void Effect::start(float sampleRate, VstInt32 blockSize) const
 {
+    hostSampleRate = static_cast<VstIntPtr>(sampleRate);
+    hostBlockSize = blockSize;
     dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
     dispatch(effSetBlockSize, 0, blockSize);
@@ -228,6 +230,16 @@ Stereo sineMix(std::size_t frames, float amplitude, double sampleRate, unsigned 
         s.right[i] = amplitude * static_cast<float>(r + 0.2 * noise(random));
     }
     return s;
+}
+
+long firstViolation(const Stereo& s, double ceiling)
+{
+    const double limit = ceiling * (1.0 + 1e-5);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        for (float x : {s.left[i], s.right[i]})
+            if (!std::isfinite(x) || std::fabs(x) > limit)
+                return static_cast<long>(i);
+    return -1;
 }
 
 double maxDifference(const Stereo& a, const Stereo& b, std::size_t from)

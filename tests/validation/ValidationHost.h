@@ -104,7 +104,8 @@ public:
 
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
                        float opt = 0.0f) const;
-    // The usual start sequence: open, sample rate, block size, resume.
+    // The usual start sequence: open, sample rate, block size, resume. The host
+    // callback answers the same rate and size from then on.
     void start(float sampleRate, VstInt32 blockSize) const;
     void suspend() const { dispatch(effMainsChanged, 0, 0); }
     void resume() const { dispatch(effMainsChanged, 0, 1); }
@@ -132,6 +133,10 @@ double outputCeiling(const Effect& effect, const PluginInfo& plugin);
 
 // Seeded test signals.
 Stereo sineMix(std::size_t frames, float amplitude, double sampleRate, unsigned seed);
+
+// First frame holding a sample that is not finite or exceeds `ceiling` (with
+// float rounding slack of 1e-5 relative), or -1 when there is none.
+long firstViolation(const Stereo& s, double ceiling);
 
 // Largest absolute difference over both channels from `from` on; infinity
 // when any sample of the range is not finite.
