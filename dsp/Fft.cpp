@@ -62,6 +62,11 @@ struct TwiddleTables
     float storage[totalTableFloats()];
     const float* byLog[kLogLastTable + 1];
     float c8;
+    // Ready-made vector operands, copied from the tables: the twiddles of
+    // k = 0..3 of each size ((1, 0) then entries 1..3), and (1, 0, c8, c8)
+    // for the 8-point pass.
+    float firstFour[kLogLastTable + 1][8];
+    float eightPoint[4];
 };
 
 void fillTables(TwiddleTables& t)
@@ -80,6 +85,15 @@ void fillTables(TwiddleTables& t)
         }
     }
     t.c8 = t.byLog[kLogFirstTable][2 * (2 - 1)];
+    for (int log = kLogFirstTable; log <= kLogLastTable; ++log) {
+        t.firstFour[log][0] = 1.0f;
+        t.firstFour[log][1] = 0.0f;
+        for (int i = 0; i < 6; ++i)
+            t.firstFour[log][2 + i] = t.byLog[log][i];
+    }
+    const float eightPoint[4] = {1.0f, 0.0f, t.c8, t.c8};
+    for (int i = 0; i < 4; ++i)
+        t.eightPoint[i] = eightPoint[i];
 }
 
 const TwiddleTables& tables()
@@ -235,7 +249,7 @@ template <int N, class Body>
 ORVEX_FFT_INLINE void forEachTwiddlePair(const TwiddleTables& t, Body body)
 {
     const float* e = t.byLog[log2Of(N)];
-    body(0, _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    body(0, _mm_loadu_ps(t.firstFour[log2Of(N)]));
     if constexpr (N <= kLargestQuarterWaveTable) {
         for (int k = 2; k < N / 4; k += 2)
             body(k, _mm_loadu_ps(e + 2 * (k - 1)));
@@ -342,7 +356,7 @@ ORVEX_FFT_INLINE void inverse4(__m128& r0, __m128& r1)
 
 ORVEX_FFT_INLINE void forward8(__m128* r, const TwiddleTables& t)
 {
-    forwardButterfly(r[0], r[1], r[2], r[3], _mm_setr_ps(1.0f, 0.0f, t.c8, t.c8));
+    forwardButterfly(r[0], r[1], r[2], r[3], _mm_loadu_ps(t.eightPoint));
     forward4(r[0], r[1]);
     r[2] = butterfly2(r[2]);
     r[3] = butterfly2(r[3]);
@@ -353,13 +367,13 @@ ORVEX_FFT_INLINE void inverse8(__m128* r, const TwiddleTables& t)
     inverse4(r[0], r[1]);
     r[2] = butterfly2(r[2]);
     r[3] = butterfly2(r[3]);
-    inverseButterfly(r[0], r[1], r[2], r[3], _mm_setr_ps(1.0f, 0.0f, t.c8, t.c8));
+    inverseButterfly(r[0], r[1], r[2], r[3], _mm_loadu_ps(t.eightPoint));
 }
 
 ORVEX_FFT_INLINE void forward16(__m128* r, const TwiddleTables& t)
 {
     const float* e = t.byLog[kLogFirstTable];
-    forwardButterfly(r[0], r[2], r[4], r[6], _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    forwardButterfly(r[0], r[2], r[4], r[6], _mm_loadu_ps(t.firstFour[kLogFirstTable]));
     forwardButterfly(r[1], r[3], r[5], r[7], _mm_loadu_ps(e + 2));
     forward8(r, t);
     forward4(r[4], r[5]);
@@ -372,7 +386,7 @@ ORVEX_FFT_INLINE void inverse16(__m128* r, const TwiddleTables& t)
     inverse8(r, t);
     inverse4(r[4], r[5]);
     inverse4(r[6], r[7]);
-    inverseButterfly(r[0], r[2], r[4], r[6], _mm_setr_ps(1.0f, 0.0f, e[0], e[1]));
+    inverseButterfly(r[0], r[2], r[4], r[6], _mm_loadu_ps(t.firstFour[kLogFirstTable]));
     inverseButterfly(r[1], r[3], r[5], r[7], _mm_loadu_ps(e + 2));
 }
 
@@ -451,7 +465,7 @@ template <int N, bool Inverse>
 ORVEX_TARGET_AVX void pass256(float* x, const TwiddleTables& t)
 {
     const float* e = t.byLog[log2Of(N)]; // entry m at e + 2 (m - 1)
-    butterflies256<N, Inverse>(x, _mm256_setr_ps(1.0f, 0.0f, e[0], e[1], e[2], e[3], e[4], e[5]));
+    butterflies256<N, Inverse>(x, _mm256_loadu_ps(t.firstFour[log2Of(N)]));
     if constexpr (N <= kLargestQuarterWaveTable) {
         for (int k = 4; k < N / 4; k += 4)
             butterflies256<N, Inverse>(x + 2 * k, _mm256_loadu_ps(e + 2 * (k - 1)));
