@@ -175,10 +175,15 @@ TEST_P(EntryValidation, HostWithoutVersionGetsNoEffect)
 {
     hostVersion = 0;
     Effect effect(GetParam());
+    RecordProperty("effectForVersion0", effect ? "created" : "refused");
     if (GetParam().multiband)
+    {
         EXPECT_EQ(effect.get(), nullptr) << "the multiband effect must refuse a host answering version 0";
-    else
-        RecordProperty("effectForVersion0", effect ? "created" : "refused");
+    }
+    else if (effect)
+    {
+        EXPECT_EQ(effect.get()->magic, kEffectMagic) << "an effect given to an old host must still be whole";
+    }
 }
 
 TEST_P(DispatcherValidation, EveryOpcodeWithNeutralArgumentsIsSurvived)
