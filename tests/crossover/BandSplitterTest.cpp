@@ -431,41 +431,50 @@ TEST(BandSplitter, FixedStreamDelayInDirectModeAndWithoutKernel)
     }
 }
 
-TEST(BandSplitter, FixedStreamDelayHoldsAcrossKernelChanges)
+TEST(BandSplitter, FixedStreamDelayHoldsAcrossKernelAndDelayChanges)
 {
-    const Signal first = randomTaps(1536, 51), second = randomTaps(3000, 52);
-    BandSplitter splitter;
-    splitter.setKernel(makeKernel(first));
-    splitter.setStreamDelay(4095);
+    struct Segment
+    {
+        int taps;
+        int delay;
+        int until; // stream position where the next segment starts
+    };
+    const std::vector<std::vector<Segment>> plans = {
+        {{1536, 4095, 15000}, {3000, 4095, 28000}, {1536, 4095, 40000}}, // longer kernel (X = 4096) and back
+        {{1536, 5000, 15000}, {1536, 2047, 40000}},                      // shorter delay: oldest frames dropped
+        {{1536, 2047, 15000}, {3000, 8191, 40000}},                      // longer delay: zeros inserted
+    };
     const Stereo in{{denseInput(40000, 0, 53), denseInput(40000, 0, 54)}};
-    Driver driver(splitter);
-    auto sizes = randomSizes(55, 3000);
-    while (driver.position < 15000)
-        driver.block(in, sizes());
-    // A longer kernel (X = 4096) and back: the delay stays at exactly 4095 frames.
-    splitter.setKernel(makeKernel(second));
-    while (driver.position < 28000)
-        driver.block(in, sizes());
-    splitter.setKernel(makeKernel(first));
-    driver.streamAll(in, sizes);
-    EXPECT_EQ(driver.warmupFrames, 0);
-    EXPECT_EQ(driver.collected.channel[0].size(), in.channel[0].size());
+    for (const auto& plan : plans) {
+        SCOPED_TRACE(plan.size());
+        BandSplitter splitter;
+        Driver driver(splitter);
+        auto sizes = randomSizes(55, 3000);
+        int lastChange = 0;
+        Signal taps;
+        for (const Segment& segment : plan) {
+            lastChange = driver.position;
+            taps = randomTaps(segment.taps, 56u + static_cast<unsigned>(segment.taps));
+            splitter.setKernel(makeKernel(taps));
+            splitter.setStreamDelay(segment.delay);
+            while (driver.position < segment.until)
+                driver.block(in, std::min(sizes(), segment.until - driver.position));
+        }
+        EXPECT_EQ(driver.warmupFrames, 0);
+        ASSERT_EQ(driver.collected.channel[0].size(), in.channel[0].size());
 
-    // After the last change the output is the first kernel applied to the
-    // input from the restart point on, delayed by 4095 frames; compare the
-    // part where the restarted history is full.
-    const int restart = driver.position; // bounds the check below
-    const std::vector<double> reference = convolve(in.channel[0], first);
-    const double tol = tolerance(first, in.channel[0], 4096);
-    int checked = 0;
-    for (int t = restart - 5000; t < restart; ++t) {
-        const int source = t - 4095;
-        if (source < 28000 + 4096 + 1536)
-            continue;
-        ASSERT_NEAR(driver.collected.channel[0][static_cast<std::size_t>(t)], reference[static_cast<std::size_t>(source)], tol) << t;
-        ++checked;
+        // Once the restarted history is full, the output is the last kernel
+        // applied to the input, delayed by exactly the last delay.
+        const int delay = plan.back().delay;
+        const std::vector<double> reference = convolve(in.channel[0], taps);
+        const double tol = tolerance(taps, in.channel[0], splitter.fftSize());
+        int checked = 0;
+        for (int t = lastChange + static_cast<int>(taps.size()) + delay; t < driver.position; ++t) {
+            ASSERT_NEAR(driver.collected.channel[0][static_cast<std::size_t>(t)], reference[static_cast<std::size_t>(t - delay)], tol) << t;
+            ++checked;
+        }
+        EXPECT_GT(checked, 5000);
     }
-    EXPECT_GT(checked, 0);
 }
 
 TEST(BandSplitter, SilentBlocksAreSkippedWithoutChangingTheResult)
