@@ -233,8 +233,11 @@ void AGain::setParameter(VstInt32 index, float value)
         instance->setParameter(instance, inner, value);
         return;
     }
-    if (!isOwn(index))
+    // Normalised values live in 0..1; a NaN from a host would otherwise reach the
+    // crossover design and the latency, so it leaves the parameter as it was.
+    if (!isOwn(index) || std::isnan(value))
         return;
+    value = std::min(std::max(value, 0.0f), 1.0f);
     const int slot = index / 3;
     switch (ownKind(index))
     {

@@ -311,6 +311,30 @@ TEST(Parameters, SlopeStepsAndSwitches)
     dispatch(effect, effClose);
 }
 
+// A host value outside 0..1 is clamped; a NaN leaves the parameter as it was,
+// so neither reaches the crossover design or the reported latency.
+TEST(Parameters, OwnValuesOutsideTheRangeAreClampedAndNanIgnored)
+{
+    LoggedEffect setup;
+    AEffect* effect = setup.plugin.create();
+    ASSERT_NE(effect, nullptr);
+    dispatch(effect, effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    const VstInt32 latency = effect->initialDelay;
+    for (VstInt32 index = 0; index < 13; ++index)
+    {
+        const float before = effect->getParameter(effect, index);
+        effect->setParameter(effect, index, std::nanf(""));
+        EXPECT_EQ(effect->getParameter(effect, index), before) << index;
+        effect->setParameter(effect, index, -1.0f);
+        EXPECT_EQ(effect->getParameter(effect, index), 0.0f) << index;
+        effect->setParameter(effect, index, 2.0f);
+        EXPECT_EQ(effect->getParameter(effect, index), 1.0f) << index;
+        effect->setParameter(effect, index, before);
+    }
+    EXPECT_EQ(effect->initialDelay, latency);
+    dispatch(effect, effClose);
+}
+
 TEST(Program, NameKeepsAtMost24Characters)
 {
     LoggedEffect setup;
