@@ -60,28 +60,17 @@ void checkSettings(const std::shared_ptr<PluginLibrary>& library, const std::vec
     ParameterResolver(instance).apply(settings);
 }
 
-// The inner maximizer's names are looked up at run time: "<band>.Thresh..."
-// for the five band thresholds and "M.Ceil..." for the master ceiling.
+// Drives every band 6 dB into its maximizer and limits the sum at -1 dBTP:
+// audibly louder, with true peaks held under the ceiling. The resolver names
+// what the plug-in accepts when one of these parameters is missing.
 std::vector<ParameterSetting> demoSettings(const std::shared_ptr<PluginLibrary>& library)
 {
-    PluginInstance instance(library, kDemoRate, 1024);
-    auto find = [&](const std::string& stem) {
-        for (int index = 0; index < instance.numParams(); ++index)
-        {
-            std::string name = instance.paramName(index);
-            for (char& c : name)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (name.rfind(stem, 0) == 0)
-                return instance.paramName(index);
-        }
-        throw HostError("demo needs the multiband maximizer: " + library->path() +
-                        " has no parameter named like '" + stem + "...' (band thresholds 1.Thresh to "
-                        "5.Thresh and master ceiling M.Ceiling)");
-    };
     std::vector<ParameterSetting> settings;
     for (const char* band : {"1", "2", "3", "4", "5"})
-        settings.push_back({find(std::string(band) + ".thresh"), "-6dB"});
-    settings.push_back({find("m.ceil"), "-1dB"});
+        settings.push_back({std::string(band) + ".Thresh", "-6dB"});
+    settings.push_back({"M.Ceiling", "-1dB"});
+    settings.push_back({"M.TruePeak", "On"});
+    PluginInstance instance(library, kDemoRate, 1024);
     ParameterResolver(instance).apply(settings);
     return settings;
 }

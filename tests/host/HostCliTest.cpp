@@ -202,7 +202,7 @@ TEST(HostCli, DemoNamesTheParametersItNeeds)
 {
     ScratchDir dir;
     const Outcome run = orvex(dir, "demo out " + gain());
-    expectOneErrorLine(run, "1.thresh");
+    expectOneErrorLine(run, "unknown parameter '1.Thresh'");
     EXPECT_TRUE(dir.entries().empty()); // nothing made
 }
 } // namespace
