@@ -1,14 +1,14 @@
 #include "Renderer.h"
 
 #include "HostError.h"
-#include "LoudnessPipeline.h"
 #include "PluginInstance.h"
+#include "ReadAhead.h"
 #include "SoundFileReader.h"
 #include "SoundFileWriter.h"
 #include "SoundFormat.h"
+#include "WriteBehind.h"
 
 #include <algorithm>
-#include <optional>
 #include <sys/stat.h>
 
 namespace
@@ -18,52 +18,6 @@ bool sameFile(const std::string& a, const std::string& b)
     struct stat sa{};
     struct stat sb{};
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// Channel buffers handed to the plug-in, plus the interleaved file blocks.
-struct Buffers
-{
-    Buffers(int inputs, int outputs, int fileChannels, int outChannels, int frames)
-        : inputData(static_cast<std::size_t>(std::max(inputs, 1)), std::vector<float>(frames)),
-          outputData(static_cast<std::size_t>(std::max(outputs, 1)), std::vector<float>(frames)),
-          fileBlock(static_cast<std::size_t>(fileChannels) * frames),
-          outBlock(static_cast<std::size_t>(outChannels) * frames)
-    {
-        for (auto& channel : inputData)
-            inputPointers.push_back(channel.data());
-        for (auto& channel : outputData)
-            outputPointers.push_back(channel.data());
-    }
-
-    std::vector<std::vector<float>> inputData;
-    std::vector<std::vector<float>> outputData;
-    std::vector<float*> inputPointers;
-    std::vector<float*> outputPointers;
-    std::vector<float> fileBlock;
-    std::vector<float> outBlock;
-};
-
-// File channels to plug-in inputs: a mono file feeds every input.
-void deinterleave(Buffers& buffers, int fileChannels, std::int64_t frames, std::int64_t padded)
-{
-    for (std::size_t input = 0; input < buffers.inputData.size(); ++input)
-    {
-        const int source = std::min(static_cast<int>(input), fileChannels - 1);
-        float* channel = buffers.inputData[input].data();
-        for (std::int64_t i = 0; i < frames; ++i)
-            channel[i] = buffers.fileBlock[static_cast<std::size_t>(i * fileChannels + source)];
-        std::fill(channel + frames, channel + padded, 0.0f);
-    }
-}
-
-void interleave(Buffers& buffers, int outChannels, std::int64_t from, std::int64_t count)
-{
-    for (int c = 0; c < outChannels; ++c)
-    {
-        const float* channel = buffers.outputData[static_cast<std::size_t>(c)].data() + from;
-        for (std::int64_t i = 0; i < count; ++i)
-            buffers.outBlock[static_cast<std::size_t>(i * outChannels + c)] = channel[i];
-    }
 }
 } // namespace
 
@@ -98,49 +52,30 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.outputFormat =
         SoundFormat::forOutput(reader.format(), output, sampleFormat, outChannels, reader.sampleRate());
     SoundFileWriter writer(output, result.outputFormat, outChannels, reader.sampleRate());
-    std::optional<LoudnessPipeline> inputAnalysis;
-    std::optional<LoudnessPipeline> outputAnalysis;
-    if (analyse)
-    {
-        inputAnalysis.emplace(fileChannels, reader.sampleRate());
-        outputAnalysis.emplace(outChannels, reader.sampleRate());
-    }
-    Buffers buffers(instance.numInputs(), instance.numOutputs(), fileChannels, outChannels, block);
 
+    // Reading, writing and measuring run on two threads of their own; this
+    // thread only hands blocks to the plug-in and on.
+    ReadAhead in(reader, instance.numInputs(), block, result.latency, analyse);
+    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse);
     std::int64_t skip = result.latency;
-    std::int64_t tail = result.latency;
-    bool ended = false;
-    for (;;)
+    while (BlockRing::Block* source = in.next())
     {
         if (cancel && cancel->load(std::memory_order_relaxed))
             throw HostError("interrupted while rendering " + input);
-        const std::int64_t got = ended ? 0 : reader.read(buffers.fileBlock.data(), block);
-        ended = ended || got < block;
-        const std::int64_t pad = ended ? std::min<std::int64_t>(block - got, tail) : 0;
-        tail -= pad;
-        const std::int64_t frames = got + pad;
-        if (frames == 0)
-            break;
-        if (inputAnalysis)
-            inputAnalysis->add(buffers.fileBlock.data(), got);
-        deinterleave(buffers, fileChannels, got, frames);
-        instance.process(buffers.inputPointers.data(), buffers.outputPointers.data(), static_cast<int>(frames));
-
-        const std::int64_t dropped = std::min(skip, frames);
-        skip -= dropped;
-        interleave(buffers, outChannels, dropped, frames - dropped);
-        writer.write(buffers.outBlock.data(), frames - dropped);
-        if (outputAnalysis)
-            outputAnalysis->add(buffers.outBlock.data(), frames - dropped);
+        BlockRing::Block* target = out.claim();
+        const std::int64_t frames = source->frames;
+        instance.process(source->channels.data(), target->channels.data(), static_cast<int>(frames));
+        target->frames = frames;
+        target->skip = std::min(skip, frames);
+        skip -= target->skip;
+        out.publish();
+        const std::int64_t got = source->sourceFrames;
+        in.release();
         result.frames += got;
         if (progress && got > 0)
             progress(got);
     }
-    writer.commit();
-    if (analyse)
-    {
-        result.before = inputAnalysis->finish();
-        result.after = outputAnalysis->finish();
-    }
+    result.before = in.finish();
+    result.after = out.finish();
     return result;
 }

@@ -97,6 +97,14 @@ void SoundFileWriter::write(const float* interleaved, std::int64_t frames)
     }
 }
 
+void SoundFileWriter::startWriteback()
+{
+#if defined(__linux__)
+    if (descriptor >= 0)
+        static_cast<void>(sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE)); // a hint: commit() checks
+#endif
+}
+
 void SoundFileWriter::commit()
 {
     if (!file)

@@ -23,6 +23,10 @@ public:
     // Samples beyond +-1 are clipped when the format stores integers.
     void write(const float* interleaved, std::int64_t frames);
 
+    // Asks the system to start writing what has been written so far to disk,
+    // without waiting for it, so that commit() has less left to flush.
+    void startWriteback();
+
     // Finishes the file (header, flush to disk, close) and renames it to the
     // destination; throws HostError on any failure, leaving no file.
     void commit();

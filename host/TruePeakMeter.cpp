@@ -3,8 +3,105 @@
 #include <algorithm>
 #include <cmath>
 
-TruePeakMeter::TruePeakMeter(int channelCount, int sampleRate)
-    : channels(channelCount), phases(sampleRate < 96000 ? 4 : (sampleRate < 192000 ? 2 : 1)),
+#if defined(__x86_64__) || defined(__i386__)
+#include <emmintrin.h>
+#include <immintrin.h>
+#define ORVEX_TRUE_PEAK_X86 1
+#endif
+
+// Each interpolated point is summed tap by tap from zero, in the same order
+// on every path, so the paths agree exactly. Tiles of consecutive outputs
+// stay in registers across all taps, in independent sums that keep the adder
+// busy.
+namespace
+{
+constexpr std::size_t kTaps = TruePeakMeter::kTaps;
+
+float tailPeak(const float* line, const float* taps, std::size_t from, std::size_t count, float peak)
+{
+    for (std::size_t n = from; n < count; ++n)
+    {
+        float sum = 0.0f;
+        for (std::size_t tap = 0; tap < kTaps; ++tap)
+            sum += taps[tap] * line[n + (kTaps - 1 - tap)];
+        peak = std::max(peak, std::fabs(sum));
+    }
+    return peak;
+}
+
+bool processorHasAvx()
+{
+#ifdef ORVEX_TRUE_PEAK_X86
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+#else
+    return false;
+#endif
+}
+} // namespace
+
+#ifndef ORVEX_TRUE_PEAK_X86
+float TruePeakMeter::phasePeakBaseline(const float* line, const float* taps, std::size_t count)
+{
+    return tailPeak(line, taps, 0, count, 0.0f);
+}
+
+float TruePeakMeter::phasePeakAvx(const float* line, const float* taps, std::size_t count)
+{
+    return tailPeak(line, taps, 0, count, 0.0f);
+}
+#else
+
+float TruePeakMeter::phasePeakBaseline(const float* line, const float* taps, std::size_t count)
+{
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    __m128 peak = _mm_setzero_ps();
+    std::size_t n = 0;
+    for (; n + 16 <= count; n += 16)
+    {
+        __m128 sum[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+        for (std::size_t tap = 0; tap < kTaps; ++tap)
+        {
+            const __m128 coefficient = _mm_set1_ps(taps[tap]);
+            const float* x = line + n + (kTaps - 1 - tap);
+            for (int k = 0; k < 4; ++k)
+                sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(coefficient, _mm_loadu_ps(x + 4 * k)));
+        }
+        for (int k = 0; k < 4; ++k)
+            peak = _mm_max_ps(_mm_andnot_ps(sign, sum[k]), peak); // NaN sums leave the peak alone
+    }
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, peak);
+    return tailPeak(line, taps, n, count, std::max({lanes[0], lanes[1], lanes[2], lanes[3]}));
+}
+
+__attribute__((target("avx"))) float TruePeakMeter::phasePeakAvx(const float* line, const float* taps,
+                                                                 std::size_t count)
+{
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    __m256 peak = _mm256_setzero_ps();
+    std::size_t n = 0;
+    for (; n + 32 <= count; n += 32)
+    {
+        __m256 sum[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+        for (std::size_t tap = 0; tap < kTaps; ++tap)
+        {
+            const __m256 coefficient = _mm256_set1_ps(taps[tap]);
+            const float* x = line + n + (kTaps - 1 - tap);
+            for (int k = 0; k < 4; ++k)
+                sum[k] = _mm256_add_ps(sum[k], _mm256_mul_ps(coefficient, _mm256_loadu_ps(x + 8 * k)));
+        }
+        for (int k = 0; k < 4; ++k)
+            peak = _mm256_max_ps(_mm256_andnot_ps(sign, sum[k]), peak);
+    }
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, peak);
+    return tailPeak(line, taps, n, count, *std::max_element(lanes, lanes + 8));
+}
+#endif
+
+TruePeakMeter::TruePeakMeter(int channelCount, int sampleRate, bool allowAvx)
+    : useAvx(allowAvx && processorHasAvx()), channels(channelCount), phases(sampleRate < 96000 ? 4 : (sampleRate < 192000 ? 2 : 1)),
       history(static_cast<std::size_t>(channelCount)), maximum(static_cast<std::size_t>(channelCount), 0.0f)
 {
     // Hann-windowed sinc, cut off at the original Nyquist frequency; each
@@ -22,12 +119,13 @@ TruePeakMeter::TruePeakMeter(int channelCount, int sampleRate)
         {
             const double m = tap * phases + phase;
             const double x = (m - centre) / phases;
-            const double sinc = x == 0.0 ? 1.0 : std::sin(pi * x) / (pi * x);
+            // Exact zeros where the sinc crosses zero, so phase 0 is the input itself.
+            const double sinc = x == 0.0 ? 1.0 : (x == std::floor(x) ? 0.0 : std::sin(pi * x) / (pi * x));
             taps[tap] = sinc * (0.5 - 0.5 * std::cos(2.0 * pi * (m + 1) / (length + 1)));
             sum += taps[tap];
         }
         for (int tap = 0; tap < kTaps; ++tap)
-            coefficients[static_cast<std::size_t>(tap)][static_cast<std::size_t>(phase)] = static_cast<float>(taps[tap] / sum);
+            phaseTaps[static_cast<std::size_t>(phase)][static_cast<std::size_t>(tap)] = static_cast<float>(taps[tap] / sum);
     }
     for (auto& channel : history)
         channel.fill(0.0f);
@@ -39,44 +137,25 @@ void TruePeakMeter::add(const float* interleaved, std::int64_t frames)
         return;
     const std::size_t count = static_cast<std::size_t>(frames);
     if (line.size() < kTaps - 1 + count)
-    {
         line.resize(kTaps - 1 + count); // grow to the largest block, once
-        sum.resize(count);
-    }
     for (int c = 0; c < channels; ++c)
     {
         std::array<float, kTaps - 1>& past = history[static_cast<std::size_t>(c)];
         std::copy(past.begin(), past.end(), line.begin());
-        float samplePeak = 0.0f;
+        float peak = 0.0f;
         for (std::size_t n = 0; n < count; ++n)
         {
             line[kTaps - 1 + n] = interleaved[n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)];
-            samplePeak = std::max(samplePeak, std::fabs(line[kTaps - 1 + n]));
+            peak = std::max(peak, std::fabs(line[kTaps - 1 + n]));
         }
-        // Phase by phase, each tap across the whole block: the inner loops run
-        // over consecutive samples and vectorise without reordering any sum.
-        Lanes peak{};
-        for (std::size_t p = 0; p < static_cast<std::size_t>(phases); ++p)
-        {
-            std::fill(sum.begin(), sum.begin() + static_cast<std::ptrdiff_t>(count), 0.0f);
-            for (std::size_t tap = 0; tap < kTaps; ++tap)
-            {
-                const float coefficient = coefficients[tap][p];
-                const float* x = line.data() + (kTaps - 1 - tap);
-                for (std::size_t n = 0; n < count; ++n)
-                    sum[n] += coefficient * x[n];
-            }
-            std::size_t n = 0;
-            for (; n + kMaxPhases <= count; n += kMaxPhases)
-                for (std::size_t lane = 0; lane < kMaxPhases; ++lane)
-                    peak[lane] = std::max(peak[lane], std::fabs(sum[n + lane]));
-            for (; n < count; ++n)
-                peak[0] = std::max(peak[0], std::fabs(sum[n]));
-        }
+        // Phase 0 falls on the samples themselves: its peak is the sample peak.
+        for (std::size_t p = 1; p < static_cast<std::size_t>(phases); ++p)
+            peak = std::max(peak, useAvx ? phasePeakAvx(line.data(), phaseTaps[p].data(), count)
+                                         : phasePeakBaseline(line.data(), phaseTaps[p].data(), count));
         std::copy(line.begin() + static_cast<std::ptrdiff_t>(count), line.begin() + static_cast<std::ptrdiff_t>(count) + kTaps - 1,
                   past.begin());
         float& channelMaximum = maximum[static_cast<std::size_t>(c)];
-        channelMaximum = std::max({channelMaximum, samplePeak, *std::max_element(peak.begin(), peak.end())});
+        channelMaximum = std::max(channelMaximum, peak);
     }
 }
 

@@ -1,0 +1,73 @@
+#include "BlockRing.h"
+
+#include <algorithm>
+
+BlockRing::BlockRing(int blockCount, int channelCount, int capacity)
+    : frameCapacity(std::max(capacity, 1)),
+      storage(static_cast<std::size_t>(std::max(blockCount, 1)) * static_cast<std::size_t>(std::max(channelCount, 1)) *
+              static_cast<std::size_t>(frameCapacity)),
+      blocks(static_cast<std::size_t>(std::max(blockCount, 1)))
+{
+    float* data = storage.data();
+    for (Block& block : blocks)
+    {
+        for (int c = 0; c < std::max(channelCount, 1); ++c, data += frameCapacity)
+            block.channels.push_back(data);
+    }
+}
+
+BlockRing::Block* BlockRing::claim()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return aborted || published - released < blocks.size(); });
+    return aborted ? nullptr : &at(published);
+}
+
+void BlockRing::publish()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ++published;
+    }
+    changed.notify_one();
+}
+
+void BlockRing::close()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        closed = true;
+    }
+    changed.notify_one();
+}
+
+BlockRing::Block* BlockRing::next()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return aborted || closed || released < published; });
+    return aborted || released == published ? nullptr : &at(released);
+}
+
+void BlockRing::release()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ++released;
+    }
+    changed.notify_one();
+}
+
+void BlockRing::abort()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        aborted = true;
+    }
+    changed.notify_all();
+}
+
+bool BlockRing::isAborted()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return aborted;
+}
