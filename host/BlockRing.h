@@ -2,6 +2,8 @@
 // thread to one consumer thread, so that file reading, writing and analysis
 // can run beside the plug-in without a copy or an allocation per block.
 //
+// A side that waits is woken only once a quarter of the ring is ready for it
+// (or the stream ends), so that neither side pays a wake-up per block.
 // Allocates at construction only. claim/publish/close belong to the producer,
 // next/release to the consumer; abort may be called by either side.
 #pragma once
@@ -52,10 +54,14 @@ private:
     int frameCapacity;
     std::vector<float> storage;
     std::vector<Block> blocks;
+    std::uint64_t batch; // blocks ready before a waiting side is woken
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable filled;
+    std::condition_variable emptied;
     std::uint64_t published = 0; // blocks handed to the consumer so far
     std::uint64_t released = 0;  // blocks given back so far
+    bool producerWaiting = false;
+    bool consumerWaiting = false;
     bool closed = false;
     bool aborted = false;
 };
