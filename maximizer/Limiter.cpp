@@ -34,7 +34,9 @@ float fromDb(double db)
 }
 } // namespace
 
-Limiter::Limiter() : computers{GainComputer(kLookahead), GainComputer(kLookahead)}
+Limiter::Limiter()
+    : computers{GainComputer(kLookahead), GainComputer(kLookahead)},
+      holds{SlidingMaximum(2 * kHold + 2), SlidingMaximum(2 * kHold + 2)}
 {
     for (int c = 0; c < kChannels; ++c)
     {
@@ -96,7 +98,7 @@ void Limiter::reset()
     {
         std::fill(history[c].begin(), history[c].end(), 0.0f);
         computers[c].reset();
-        lastPeak[c] = 0.0f;
+        holds[c].reset();
     }
     clamped = 0;
 }
@@ -154,18 +156,18 @@ void Limiter::detectPeaks(int n)
         float* peak = peaks[c].data();
         if (!settings.truePeak)
         {
-            TruePeakDetector::samplePeak(x, peak, n);
-            lastPeak[c] = peak[n - 1];
+            // The sample in the middle of the hold, so both modes share one delay.
+            TruePeakDetector::samplePeak(x - kHold, peak, n);
             continue;
         }
         detector.truePeak(x, peak, n);
-        // Each sample also answers for the interval before it, so both of its
-        // neighbouring inter-sample peaks bound its gain.
-        const float newest = peak[n - 1];
-        for (int i = n - 1; i > 0; --i)
-            peak[i] = std::max(peak[i], peak[i - 1]);
-        peak[0] = std::max(peak[0], lastPeak[c]);
-        lastPeak[c] = newest;
+        // peak[i] covers the sample kHold positions after the one whose gain
+        // is computed, and the interval that follows it; the last 2 kHold + 2
+        // of them reach from the interval before the sample kHold positions
+        // earlier to the interval after the one kHold positions later.
+        SlidingMaximum& hold = holds[c];
+        for (int i = 0; i < n; ++i)
+            peak[i] = hold.push(peak[i]);
     }
 }
 

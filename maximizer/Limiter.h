@@ -8,6 +8,13 @@
 // true peak, the same delay either way), so the gain has reached its value by
 // the time a peak leaves the delay line. Channels are linked by letting each
 // channel's detector also see `link` times the other channel's peak.
+// In true-peak mode each sample's gain also answers for the inter-sample peaks
+// up to kHold samples (and one interval) on either side of it. The gain then
+// stays flat across the core of the interpolation around every peak: the
+// output is the limited input times a gain that barely moves there, so its
+// interpolated peak is the input's scaled by that gain. Without the hold, a
+// gain ramping under full-band content lifts the output's true peak by up to
+// about 0.2 dB.
 //
 // Latency: kLatency samples at every sample rate and setting.
 // With a gain of 1 (nothing above the ceiling within reach) the output is the
@@ -18,6 +25,7 @@
 #pragma once
 
 #include "GainComputer.h"
+#include "SlidingMaximum.h"
 #include "TruePeakDetector.h"
 
 #include <array>
@@ -47,7 +55,9 @@ public:
     static constexpr int kChannels = 2;
     // Samples over which the gain ramps down ahead of a peak.
     static constexpr int kLookahead = 81;
-    static constexpr int kLatency = TruePeakDetector::kDelay + kLookahead - 1;
+    // Samples on either side of a true peak over which its gain is held.
+    static constexpr int kHold = 16;
+    static constexpr int kLatency = TruePeakDetector::kDelay + kHold + kLookahead - 1;
 
     Limiter();
 
@@ -90,7 +100,8 @@ private:
     std::array<std::vector<float>, kChannels> peaks;
     std::array<std::vector<float>, kChannels> gains;
     std::array<GainComputer, kChannels> computers;
-    // Peak of the interval before the chunk's first, per channel (true peak mode).
-    std::array<float, kChannels> lastPeak{};
+    // Per channel, true-peak mode: the largest true peak within kHold samples
+    // and one interval of the sample whose gain is being computed.
+    std::array<SlidingMaximum, kChannels> holds;
     std::uint64_t clamped = 0;
 };

@@ -3,9 +3,15 @@
 //  - sample peak: |x| of the sample kDelay positions back;
 //  - true peak: the largest magnitude among that sample and the three points
 //    a quarter, a half and three quarters of a sample after it, interpolated by
-//    a 4x polyphase windowed-sinc FIR (kTaps taps per phase). Accurate to
-//    0.1 dB for content up to 0.45 of the sample rate (20 kHz at 44.1 kHz);
-//    nearer Nyquist a filter this short under-reads.
+//    a 4x polyphase windowed-sinc FIR of kTaps taps per phase: a sinc over
+//    +-64 samples under a four-term Blackman-Harris window. Its passband is
+//    flat to about 0.47 of the sample rate, its transition band is centred on
+//    Nyquist and images are rejected by more than 90 dB, so it reads full-band
+//    content (noise, clipped material, edges) as a long high-quality
+//    interpolator does, not just content under 20 kHz.
+// What counts as a true peak for content right at Nyquist depends on the
+// interpolator: the ideal one has no bound on a suddenly starting Nyquist
+// tone, and longer interpolators read such content higher than this one.
 // Both modes answer with the same delay of kDelay samples, so switching modes
 // never changes the limiter's latency. The coefficient table is built by the
 // constructor; detection allocates nothing and keeps no state, so one instance
@@ -18,7 +24,7 @@ class TruePeakDetector
 {
 public:
     static constexpr int kPhases = 4;
-    static constexpr int kTaps = 32;
+    static constexpr int kTaps = 128;
     // Samples between the newest input and the position whose peak is answered.
     static constexpr int kDelay = kTaps / 2;
     // Samples of history the caller must keep before x[0].

@@ -120,44 +120,89 @@ TEST(Limiter, SamplePeakNeverExceedsCeilingByDesign)
         }
 }
 
-TEST(Limiter, TruePeakStaysWithinToleranceForContentUpTo20kHz)
+TEST(Limiter, TruePeakStaysWithinToleranceForFullBandSignals)
 {
-    // Content up to 0.45 of the sample rate (20 kHz at 44.1 kHz). Each signal
-    // fades out into silence: a hard cut would be full-band content, and the
-    // reference must not see an end the limiter never saw.
+    // Full-band material: white noise, edges, Nyquist itself, clipping, and
+    // hard starts and stops. Each signal is followed by silence long enough
+    // for the limiter to flush it, so the reference sees what the limiter saw.
     const std::size_t n = 22050;
-    const double top = 0.45;
     std::vector<std::pair<std::string, Stereo>> signals = {
         {"quarter-rate sine between samples", sine(n, 0.25, 10.0f, kPi / 4.0)},
-        {"noise +40 dB", bandLimitedNoise(n, top, 100.0f, 21)},
-        {"noise 0 dB", bandLimitedNoise(n, top, 1.0f, 22)},
-        {"sweep +20 dB", sweep(n, 10.0f, top)},
-        {"square +20 dB", square(n, 37, 10.0f)},
-        {"spikes +60 dB", spikes(n, 1000.0f, 22)},
+        {"noise under 20 kHz +40 dB", bandLimitedNoise(n, 0.45, 100.0f, 21)},
+        {"white noise 0 dB", whiteNoise(n, 1.0f, 22)},
+        {"white noise +40 dB", whiteNoise(n, 100.0f, 23)},
+        {"white noise +60 dB", whiteNoise(n, 1000.0f, 24)},
+        {"noise bursts up to +40 dB", noiseBursts(n, 100.0f, 25)},
+        {"Nyquist square +20 dB", square(n, 2, 10.0f)},
+        {"square period 3 +40 dB", square(n, 3, 100.0f)},
+        {"square period 37 +20 dB", square(n, 37, 10.0f)},
+        {"spikes +60 dB", spikes(n, 1000.0f, 26)},
+        {"sweep to Nyquist +20 dB", sweep(n, 10.0f, 0.5)},
+        {"sweep to Nyquist +60 dB", sweep(n, 1000.0f, 0.5)},
+        {"noise clipped 20 dB, +20 dB", hardClipped(n, 10.0f, 10.0f, 27)},
+        {"noise clipped 40 dB, +40 dB", hardClipped(n, 100.0f, 100.0f, 28)},
     };
-    const float ceiling = dbToGain(-1.0);
+    struct Case
+    {
+        float thresholdDb, ceilingDb, link, releaseMs;
+        bool autoRelease;
+    };
+    // Fast release moves the gain most between peaks; a low threshold drives
+    // the input further up.
+    const Case cases[] = {{0.0f, -1.0f, 0.0f, 1.0f, false}, {-12.0f, -0.1f, 1.0f, 100.0f, true}};
+    // The detector and the reference interpolate alike, so what is left is
+    // rounding and the gain moving within the reference's reach of a peak.
     const double tolerance = std::pow(10.0, 0.2 / 20.0);
+    unsigned seed = 200;
     for (auto& [name, in] : signals)
     {
-        const std::size_t fade = 256;
         for (int c = 0; c < 2; ++c)
-        {
-            for (std::size_t i = 0; i < fade; ++i)
-                in[c][n - fade + i] *= static_cast<float>(0.5 + 0.5 * std::cos(kPi * i / fade));
             in[c].resize(n + 2 * kLatency, 0.0f);
+        for (const Case& k : cases)
+        {
+            Limiter limiter;
+            LimiterSettings s = settings(k.ceilingDb, true, k.link, k.releaseMs);
+            s.thresholdDb = k.thresholdDb;
+            s.autoRelease = k.autoRelease;
+            limiter.setSettings(s);
+            const Stereo out = runBlocks(limiter, in, ++seed);
+            const double ceiling = dbToGain(k.ceilingDb);
+            for (int c = 0; c < 2; ++c)
+                EXPECT_LE(referenceTruePeak(out[c]), ceiling * tolerance)
+                    << name << ", ceiling " << k.ceilingDb << " dB, channel " << c;
         }
-        Limiter limiter;
-        limiter.setSettings(settings(-1.0f, true, 0.0f));
-        const Stereo out = runBlocks(limiter, in, 23);
-        for (int c = 0; c < 2; ++c)
-            EXPECT_LE(referenceTruePeak(out[c]), ceiling * tolerance) << name << ", channel " << c;
     }
     // Sample-peak limiting lets the quarter-rate sine through 3 dB over: the
     // reference sees what the true-peak mode prevents.
     Limiter limiter;
     limiter.setSettings(settings(-1.0f, false));
     const Stereo out = runBlocks(limiter, signals[0].second, 24);
-    EXPECT_GT(referenceTruePeak(out.left), ceiling * std::pow(10.0, 2.5 / 20.0));
+    EXPECT_GT(referenceTruePeak(out.left), dbToGain(-1.0) * std::pow(10.0, 2.5 / 20.0));
+}
+
+TEST(Limiter, TruePeakGainIsFlatAroundEachPeak)
+{
+    // A +60 dB spike on the left, a quiet DC probe on the right, linked: the
+    // probe shows the gain. It must not move within 16 samples of the spike,
+    // where the interpolation around a peak has most of its weight: a gain
+    // moving there under full-band content lifts the output's true peak.
+    constexpr std::size_t kFlat = 16;
+    const std::size_t n = 4000;
+    const std::size_t at = 2000;
+    const float probe = 0.01f;
+    Stereo in(n);
+    for (std::size_t i = 0; i < n; ++i)
+        in.right[i] = probe;
+    in.left[at] = 1000.0f;
+    Limiter limiter;
+    limiter.setSettings(settings(-1.0f, true, 1.0f, 1.0f));
+    const Stereo out = runBlocks(limiter, in, 81);
+    const std::size_t peak = at + kLatency;
+    const float gain = out.right[peak];
+    EXPECT_LE(std::fabs(out.left[peak]), dbToGain(-1.0));
+    EXPECT_LT(gain, probe / 100.0f);
+    for (std::size_t i = peak - kFlat; i <= peak + kFlat; ++i)
+        ASSERT_EQ(gain, out.right[i]) << static_cast<long>(i - peak) << " samples from the spike";
 }
 
 TEST(Limiter, RecoversAtTheReleaseTime)

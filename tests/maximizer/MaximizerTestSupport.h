@@ -123,6 +123,41 @@ inline Stereo spikes(std::size_t n, float peak, unsigned seed)
     return s;
 }
 
+// Band-limited noise driven `drive` times into a hard clip at +-1, then scaled
+// by `level`: flat tops with full-band edges.
+inline Stereo hardClipped(std::size_t n, float drive, float level, unsigned seed)
+{
+    Stereo s = bandLimitedNoise(n, 0.2, drive, seed);
+    for (int c = 0; c < 2; ++c)
+        for (float& v : s[c])
+            v = level * std::min(std::max(v, -1.0f), 1.0f);
+    return s;
+}
+
+// White noise in bursts of seeded random length and level (up to `peak`),
+// separated by silence: the gain keeps moving between loud and quiet.
+inline Stereo noiseBursts(std::size_t n, float peak, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    std::uniform_real_distribution<float> levelDb(-60.0f, 0.0f);
+    Stereo s(n);
+    std::size_t i = 0;
+    while (i < n)
+    {
+        const std::size_t burst = 1 + rng() % 300;
+        const std::size_t gap = rng() % 200;
+        const float level = peak * dbToGain(levelDb(rng));
+        for (std::size_t end = std::min(n, i + burst); i < end; ++i)
+        {
+            s.left[i] = level * u(rng);
+            s.right[i] = level * u(rng);
+        }
+        i = std::min(n, i + gap);
+    }
+    return s;
+}
+
 // DC steps between silence, a high level and its negative.
 inline Stereo dcSteps(std::size_t n, float peak)
 {
