@@ -22,7 +22,7 @@ class ReadAhead
 {
 public:
     // Starts reading at once. `reader` must outlive this object. Allocates
-    // here only. Throws HostError if libebur128 refuses the file's format.
+    // here only. Throws HostError if the loudness meter refuses the format.
     ReadAhead(SoundFileReader& reader, int pluginInputs, int block, std::int64_t tailFrames, bool analyse);
     ~ReadAhead(); // stops reading and waits for the thread
     ReadAhead(const ReadAhead&) = delete;

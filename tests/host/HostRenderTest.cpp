@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ebur128.h>
+
 #include <complex>
 #include <fstream>
 #include <sstream>
