@@ -16,7 +16,12 @@
 // gain ramping under full-band content lifts the output's true peak by up to
 // about 0.2 dB.
 //
-// Latency: kLatency samples at every sample rate and setting.
+// Latency: kLatency (160) samples at every sample rate and setting, in both
+// peak modes.
+// Every output sample stays at or under the ceiling. True-peak mode also keeps
+// the output's true peak, as a 4x interpolation over +-64 samples sees it,
+// within a few hundredths of a dB of the ceiling, full-band noise, edges and
+// Nyquist content included.
 // With a gain of 1 (nothing above the ceiling within reach) the output is the
 // input delayed by kLatency samples, bit for bit.
 // Non-finite input samples are processed as silence.
@@ -58,6 +63,8 @@ public:
     // Samples on either side of a true peak over which its gain is held.
     static constexpr int kHold = 16;
     static constexpr int kLatency = TruePeakDetector::kDelay + kHold + kLookahead - 1;
+    static_assert(kLatency >= TruePeakDetector::kHistory && kLatency >= TruePeakDetector::kDelay + kHold,
+                  "the delay line holds the history both detectors read");
 
     Limiter();
 
