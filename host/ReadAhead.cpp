@@ -1,6 +1,7 @@
 #include "ReadAhead.h"
 
 #include "HostError.h"
+#include "ThreadPriority.h"
 
 #include <algorithm>
 
@@ -61,6 +62,7 @@ LoudnessStats ReadAhead::finish()
 
 void ReadAhead::run()
 {
+    ThreadPriority::lowerCurrent();
     try
     {
         produce();

@@ -1,6 +1,7 @@
 #include "WriteBehind.h"
 
 #include "HostError.h"
+#include "ThreadPriority.h"
 
 #include <algorithm>
 
@@ -68,6 +69,7 @@ LoudnessStats WriteBehind::finish()
 
 void WriteBehind::run()
 {
+    ThreadPriority::lowerCurrent();
     try
     {
         consume();

@@ -3,7 +3,9 @@
 // renderer (file reading and writing, channel shuffling, latency handling,
 // loudness and true-peak analysis of input and output); the other runs the
 // same plug-in alone over the same audio, already in memory, in the same
-// block size. The summary line gives the difference as a share of the latter.
+// block size. The summary line gives the difference as a share of the latter
+// (medians with --benchmark_repetitions; --benchmark_enable_random_interleaving
+// spreads passing load on the machine evenly over the benchmarks).
 //
 // ORVEX_BENCH_PLUGIN selects the plug-in (default: the test gain plug-in).
 #include "PluginInstance.h"
@@ -124,18 +126,36 @@ void BM_PluginAlone(benchmark::State& state)
 BENCHMARK(BM_RendererWholeFile)->ArgName("analyse")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_PluginAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-// Keeps each benchmark's real time per iteration for the summary.
+// Keeps each benchmark's real time per iteration for the summary: the median
+// of the repetitions when there are several, else the single run.
 class SummaryReporter : public benchmark::ConsoleReporter
 {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                seconds[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)] = run.GetAdjustedRealTime() / 1e3;
+        {
+            const std::string name =
+                run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                medians[name] = run.GetAdjustedRealTime() / 1e3;
+            else if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                singles[name] = run.GetAdjustedRealTime() / 1e3;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> seconds;
+    double seconds(const std::string& name) const
+    {
+        const auto median = medians.find(name);
+        if (median != medians.end())
+            return median->second;
+        const auto single = singles.find(name);
+        return single != singles.end() ? single->second : 0.0;
+    }
+
+private:
+    std::map<std::string, double> medians;
+    std::map<std::string, double> singles;
 };
 } // namespace
 
@@ -145,13 +165,13 @@ int main(int argc, char** argv)
     std::printf("plug-in: %s\n", pluginPath().c_str());
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double plugin = reporter.seconds["BM_PluginAlone"];
+    const double plugin = reporter.seconds("BM_PluginAlone");
     for (const char* run : {"BM_RendererWholeFile/analyse:1", "BM_RendererWholeFile/analyse:0"})
     {
-        const double render = reporter.seconds[run];
+        const double render = reporter.seconds(run);
         if (render > 0.0 && plugin > 0.0)
-            std::printf("%s: host adds %.1f%% to the plug-in's %.3f s for %d s of stereo audio (target: under 10%%)\n",
-                        run, 100.0 * (render - plugin) / plugin, plugin, kSeconds);
+            std::printf("%s: %.3f s, host adds %.1f%% to the plug-in's %.3f s for %d s of stereo audio (target: under 10%%)\n",
+                        run, render, 100.0 * (render - plugin) / plugin, plugin, kSeconds);
     }
     benchmark::Shutdown();
     return 0;

@@ -14,8 +14,10 @@
 #include <ebur128.h>
 
 #include <complex>
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace
 {
@@ -123,6 +125,77 @@ TEST(HostRender, InterruptionLeavesNoFile)
     writeAudio(dir.file("in.wav"), noise(5000, 2, 3));
     const std::atomic<bool> cancel{true};
     EXPECT_THROW(renderer({}).render(dir.file("in.wav"), dir.file("out.wav"), {}, &cancel), HostError);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+}
+
+TEST(HostRender, InterruptionMidwayLeavesNoFile)
+{
+    // The flag is raised while the reading and writing threads are busy.
+    ScratchDir dir;
+    writeAudio(dir.file("in.wav"), noise(300000, 2, 3));
+    std::atomic<bool> cancel{false};
+    std::int64_t seen = 0;
+    const auto progress = [&](std::int64_t frames) {
+        seen += frames;
+        if (seen > 100000)
+            cancel = true;
+    };
+    EXPECT_THROW(renderer({}, 256).render(dir.file("in.wav"), dir.file("out.wav"), progress, &cancel), HostError);
+    EXPECT_LT(seen, 300000);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+}
+
+std::string renderError(const Renderer& renderer, const std::string& input, const std::string& output)
+{
+    try
+    {
+        renderer.render(input, output);
+    }
+    catch (const HostError& error)
+    {
+        return error.what();
+    }
+    return "no error";
+}
+
+TEST(HostRender, ReadErrorMidwayFailsWithTheReasonAndLeavesNoFile)
+{
+    // A FLAC file whose middle is overwritten: the decoder loses sync there,
+    // on the reading thread, after many blocks have gone through.
+    ScratchDir dir;
+    Audio in = noise(200000, 2, 8);
+    in.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("in.flac"), in);
+    {
+        std::fstream file(dir.file("in.flac"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(0, std::ios::end);
+        const std::streamoff size = file.tellp();
+        file.seekp(size / 2);
+        const std::string junk(static_cast<std::size_t>(size / 4), 'Z');
+        file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    const std::string error = renderError(renderer({}), dir.file("in.flac"), dir.file("out.wav"));
+    EXPECT_EQ(error.rfind("error reading " + dir.file("in.flac") + ": ", 0), 0u) << error;
+    auto entries = dir.entries();
+    EXPECT_EQ(entries, std::vector<std::string>{"in.flac"});
+}
+
+TEST(HostRender, WriteErrorMidwayFailsWithTheReasonAndLeavesNoFile)
+{
+    // A file-size limit fails the writing thread's writes as a full disk
+    // would, while the plug-in thread is still rendering.
+    ScratchDir dir;
+    writeAudio(dir.file("in.wav"), noise(400000, 2, 9)); // 3.2 MB of float
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = 1 << 20;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const std::string error = renderError(renderer({}, 512), dir.file("in.wav"), dir.file("out.wav"));
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(error, "error writing " + dir.file("out.wav") + ": File too large");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
 }
 
