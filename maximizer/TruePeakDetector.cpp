@@ -45,6 +45,18 @@ TruePeakDetector::TruePeakDetector()
         for (int j = 0; j < kTaps; ++j)
             taps[phase - 1][j] = static_cast<float>(h[j] / sum);
     }
+    // The phases mirror each other: 3/4 is 1/4 reversed and 1/2 is its own
+    // mirror image. Made exact, so the folded sums below compute these taps.
+    for (int j = 0; j < kFolded; ++j)
+    {
+        const int mirror = kTaps - 1 - j;
+        taps[2][j] = taps[0][mirror];
+        taps[2][mirror] = taps[0][j];
+        taps[1][mirror] = taps[1][j];
+        half[j] = taps[1][j];
+        even[j] = 0.5f * (taps[0][j] + taps[0][mirror]);
+        odd[j] = 0.5f * (taps[0][j] - taps[0][mirror]);
+    }
 }
 
 void TruePeakDetector::samplePeak(const float* x, float* peak, int n)
@@ -56,31 +68,39 @@ void TruePeakDetector::samplePeak(const float* x, float* peak, int n)
 void TruePeakDetector::truePeak(const float* x, float* peak, int n) const
 {
     assert(n <= kMaxBlock);
-    float a1[kMaxBlock], a2[kMaxBlock], a3[kMaxBlock];
-    std::fill(a1, a1 + n, 0.0f);
-    std::fill(a2, a2 + n, 0.0f);
-    std::fill(a3, a3 + n, 0.0f);
-    const auto& h1 = taps[0];
-    const auto& h2 = taps[1];
-    const auto& h3 = taps[2];
-    // Four taps of all three phases per pass over the block: time runs in the
-    // inner loop, so it vectorises over samples, and each input load serves
-    // twelve multiplications.
-    static_assert(kTaps % 4 == 0, "taps come in groups of four");
-    for (int j = 0; j < kTaps; j += 4)
+    // With u = x[i - j] and v = x[i - (kTaps - 1 - j)], tap pair j adds
+    // h1 u + h1' v to phase 1/4 and h1' u + h1 v to phase 3/4 (h1' the
+    // mirrored tap): their sum and difference need one product each, and
+    // phase 1/2 one more, where the plain sums need six.
+    float sums[kMaxBlock], differences[kMaxBlock], middle[kMaxBlock];
+    std::fill(sums, sums + n, 0.0f);
+    std::fill(differences, differences + n, 0.0f);
+    std::fill(middle, middle + n, 0.0f);
+    // Two tap pairs per pass over the block: time runs in the inner loop, so
+    // it vectorises over samples.
+    static_assert(kFolded % 2 == 0, "tap pairs come in twos");
+    for (int j = 0; j < kFolded; j += 2)
     {
-        const float* xj = x - j;
+        const float* near = x - j;
+        const float* far = x - (kTaps - 2 - j);
+        const float e0 = even[j], e1 = even[j + 1], o0 = odd[j], o1 = odd[j + 1];
+        const float m0 = half[j], m1 = half[j + 1];
         for (int i = 0; i < n; ++i)
         {
-            const float x0 = xj[i], x1 = xj[i - 1], x2 = xj[i - 2], x3 = xj[i - 3];
-            a1[i] += h1[j] * x0 + h1[j + 1] * x1 + h1[j + 2] * x2 + h1[j + 3] * x3;
-            a2[i] += h2[j] * x0 + h2[j + 1] * x1 + h2[j + 2] * x2 + h2[j + 3] * x3;
-            a3[i] += h3[j] * x0 + h3[j + 1] * x1 + h3[j + 2] * x2 + h3[j + 3] * x3;
+            // Pair j: near[i] and far[i - 1]; pair j + 1: near[i - 1] and far[i].
+            const float s0 = near[i] + far[i - 1], d0 = near[i] - far[i - 1];
+            const float s1 = near[i - 1] + far[i], d1 = near[i - 1] - far[i];
+            sums[i] += e0 * s0 + e1 * s1;
+            differences[i] += o0 * d0 + o1 * d1;
+            middle[i] += m0 * s0 + m1 * s1;
         }
     }
     for (int i = 0; i < n; ++i)
     {
-        const float interpolated = std::max(std::max(std::fabs(a1[i]), std::fabs(a2[i])), std::fabs(a3[i]));
+        // Phases 1/4 and 3/4 are sums + differences and sums - differences:
+        // the larger magnitude of the two is |sums| + |differences|.
+        const float outer = std::fabs(sums[i]) + std::fabs(differences[i]);
+        const float interpolated = std::max(outer, std::fabs(middle[i]));
         peak[i] = std::max(std::fabs(x[i - kDelay]), interpolated);
     }
 }

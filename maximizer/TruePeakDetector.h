@@ -46,5 +46,12 @@ public:
     static constexpr int kMaxBlock = 256;
 
 private:
+    static constexpr int kFolded = kTaps / 2;
+
     std::array<std::array<float, kTaps>, kPhases - 1> taps;
+    // Folded taps: phase 1/2's first half, and half the sum and half the
+    // difference of phase 1/4's tap pairs j and kTaps - 1 - j.
+    std::array<float, kFolded> half;
+    std::array<float, kFolded> even;
+    std::array<float, kFolded> odd;
 };
