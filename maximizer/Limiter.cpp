@@ -61,6 +61,10 @@ void Limiter::setSettings(const LimiterSettings& wanted)
     settings.ceilingDb = bounded(wanted.ceilingDb, -30.0f, 0.0f, defaults.ceilingDb);
     settings.releaseMs = bounded(wanted.releaseMs, 1.0f, 1000.0f, defaults.releaseMs);
     settings.link = bounded(wanted.link, 0.0f, 1.0f, defaults.link);
+    // True peaks held from before sample-peak mode belong to audio long gone.
+    if (wanted.truePeak && !settings.truePeak)
+        for (auto& hold : holds)
+            hold.reset();
     settings.truePeak = wanted.truePeak;
     settings.autoRelease = wanted.autoRelease;
     updateCoefficients();
