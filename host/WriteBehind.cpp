@@ -12,7 +12,7 @@ namespace
 // that the final flush has little left to do.
 constexpr int kChunkFrames = 8192;
 constexpr int kQueuedFrames = 65536;
-constexpr std::int64_t kWritebackFrames = 1 << 19;
+constexpr std::int64_t kWritebackFrames = 1 << 16;
 
 int ringBlocks(int block)
 {
