@@ -9,7 +9,10 @@
 // at the start and the input is followed by as many frames of silence, so the
 // output has exactly the input's length.
 //
-// render() may run on several threads at once; each call owns its instance.
+// The calling thread only runs the plug-in: the input is read and decoded
+// ahead of it, and the output written behind it, each on a thread of its own
+// that also measures its side (ReadAhead, WriteBehind). render() may run on
+// several threads at once; each call owns its instance and its two helpers.
 #pragma once
 
 #include "LoudnessMeter.h"
@@ -38,8 +41,8 @@ public:
     using Progress = std::function<void(std::int64_t frames)>;
 
     // sampleFormat: 0 to keep the input's, else SF_FORMAT_FLOAT/PCM_24/PCM_16.
-    // analyse: measure loudness and peaks (on two threads of their own);
-    // without it the result's figures stay zero.
+    // analyse: measure loudness and peaks (on the reading and writing
+    // threads); without it the result's figures stay zero.
     Renderer(std::shared_ptr<PluginLibrary> library, std::vector<ParameterSetting> settings, int blockSize,
              int sampleFormat = 0, bool analyse = true);
 
