@@ -16,6 +16,11 @@ BlockRing::BlockRing(int blockCount, int channelCount, int capacity)
     }
 }
 
+int BlockRing::blocksToQueue(int frames, int capacity)
+{
+    return std::clamp(frames / std::max(capacity, 1), 3, 64);
+}
+
 BlockRing::Block* BlockRing::claim()
 {
     std::unique_lock<std::mutex> guard(lock);

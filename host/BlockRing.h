@@ -25,6 +25,11 @@ public:
     };
 
     BlockRing(int blocks, int channels, int capacity);
+
+    // Blocks of `capacity` frames that queue about `frames` frames: at least
+    // three, so that both sides can work while a block is in flight, and at
+    // most 64.
+    static int blocksToQueue(int frames, int capacity);
     BlockRing(const BlockRing&) = delete;
     BlockRing& operator=(const BlockRing&) = delete;
 

@@ -10,11 +10,6 @@ namespace
 // Frames read (and measured) at once, and frames queued for the plug-in.
 constexpr int kChunkFrames = 8192;
 constexpr int kQueuedFrames = 65536;
-
-int ringBlocks(int block)
-{
-    return std::clamp(kQueuedFrames / std::max(block, 1), 3, 64);
-}
 } // namespace
 
 ReadAhead::ReadAhead(SoundFileReader& source, int pluginInputs, int blockSize, std::int64_t tailFrames,
@@ -22,7 +17,7 @@ ReadAhead::ReadAhead(SoundFileReader& source, int pluginInputs, int blockSize, s
     : reader(source), fileChannels(source.channels()), block(std::max(blockSize, 1)),
       tail(std::max<std::int64_t>(tailFrames, 0)),
       chunk(static_cast<std::size_t>(fileChannels) * static_cast<std::size_t>(std::max(kChunkFrames / block, 1) * block)),
-      ring(ringBlocks(block), std::max(pluginInputs, 1), block)
+      ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginInputs, 1), block)
 {
     if (analyse)
         meter.emplace(fileChannels, source.sampleRate());

@@ -13,18 +13,13 @@ namespace
 constexpr int kChunkFrames = 8192;
 constexpr int kQueuedFrames = 65536;
 constexpr std::int64_t kWritebackFrames = 1 << 16;
-
-int ringBlocks(int block)
-{
-    return std::clamp(kQueuedFrames / std::max(block, 1), 3, 64);
-}
 } // namespace
 
 WriteBehind::WriteBehind(SoundFileWriter& destination, int pluginOutputs, int channels, int block, int sampleRate,
                          bool analyse)
     : writer(destination), fileChannels(static_cast<std::size_t>(std::max(channels, 1))),
       chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
-      ring(ringBlocks(block), std::max(pluginOutputs, 1), block)
+      ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginOutputs, 1), block)
 {
     if (analyse)
         meter.emplace(static_cast<int>(fileChannels), sampleRate);
