@@ -17,7 +17,7 @@ constexpr std::int64_t kWritebackFrames = 1 << 16;
 
 WriteBehind::WriteBehind(SoundFileWriter& destination, int pluginOutputs, int channels, int block, int sampleRate,
                          bool analyse)
-    : writer(destination), fileChannels(static_cast<std::size_t>(std::max(channels, 1))),
+    : writer(destination), fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
       chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginOutputs, 1), block)
 {
