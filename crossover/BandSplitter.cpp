@@ -6,27 +6,22 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace
 {
 constexpr int kSampleBytes = static_cast<int>(sizeof(float));
 constexpr int kComplexBytes = 2 * kSampleBytes;
-constexpr int kSmallestFftSize = 32;
-// Taps at or below this magnitude make a partition count as empty.
-constexpr float kEmptyTap = 1e-14f;
 // Input samples within +-1e-6 make a block count as silent.
 constexpr double kSilence = 1e-6;
-// Two channels whose every fourth sample agrees this closely share a transform.
-constexpr float kSameInput = 1e-7f;
 
 // Slot flags of the spectrum ring.
 constexpr unsigned char kSlotSilent = 0;
 constexpr unsigned char kSlotShared = 1;
 constexpr unsigned char kSlotOwn = 2;
 
-// Partition flags: which parts of a kernel partition carry taps.
-constexpr unsigned char kPartitionImaginaryOnly = 1;
-constexpr unsigned char kPartitionReal = 2;
+constexpr unsigned char kPartitionImaginaryOnly = PartitionedKernel::kPartitionImaginaryOnly;
+constexpr unsigned char kPartitionReal = PartitionedKernel::kPartitionReal;
 
 // Frame counts beyond this would overflow byte counts; such calls are ignored.
 constexpr int kMaxFrames = INT_MAX / 8;
@@ -55,10 +50,6 @@ bool isLoud(const float* x, int count)
     return loud != 0;
 }
 
-bool sameTaps(const GrowableBuffer& a, const GrowableBuffer& b)
-{
-    return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(a.size())) == 0);
-}
 } // namespace
 
 // One hop of one channel (and of the next one when it is paired or shares the input).
@@ -84,39 +75,30 @@ BandSplitter::BandSplitter()
 
 int BandSplitter::setKernel(const BandKernel& kernel)
 {
-    const int channelsUsed = std::clamp(kernel.channelCount, 0, kChannels);
-    int length = 0;
-    for (int i = 0; i < channelsUsed; ++i)
-        length = std::max(length, kernel.tapCount(i));
-    distinctKernels = std::max(channelsUsed, 1);
-    if (channelsUsed == 2 && sameTaps(kernel.channels[0], kernel.channels[1]))
-        distinctKernels = 1;
-    longestKernel = length;
-    channelCount = -1;
-
-    if (length <= kMaxDirectTaps) {
-        loadDirectKernel(kernel, channelsUsed);
-        return 0;
+    std::shared_ptr<const PartitionedKernel> prepared;
+    try {
+        prepared = std::make_shared<const PartitionedKernel>(kernel);
+    } catch (const std::bad_alloc&) {
+        prepared = std::make_shared<const PartitionedKernel>();
     }
-    loadBlockKernel(kernel, channelsUsed);
-    return hop();
+    return setKernel(std::move(prepared));
 }
 
-void BandSplitter::loadDirectKernel(const BandKernel& kernel, int channelsUsed)
+int BandSplitter::setKernel(std::shared_ptr<const PartitionedKernel> prepared)
 {
-    transformSize = 0;
-    partitions = 0;
-    for (int i = 0; i < kChannels; ++i) {
-        const int count = i < distinctKernels && i < channelsUsed ? kernel.tapCount(i) : 0;
-        const float* taps = kernel.taps(i);
-        if (!resizeExactly(kernelSpectra[i], static_cast<long long>(count) * kSampleBytes))
-            kernelSpectra[i].resize(0, true);
-        float* reversed = kernelSpectra[i].as<float>();
-        for (int t = 0; t < kernelSpectra[i].count<float>(); ++t)
-            reversed[t] = taps[count - 1 - t];
-        partitionFlags[i].resize(0, true);
+    partitioned = std::move(prepared);
+    if (!partitioned)
+        partitioned = std::make_shared<const PartitionedKernel>();
+    distinctKernels = partitioned->kernelCount();
+    longestKernel = partitioned->length();
+    transformSize = partitioned->fftSize();
+    partitions = partitioned->partitionCount();
+    channelCount = -1;
+    if (!partitioned->blockMode()) {
+        clearStreams();
+        return 0;
     }
-    clearStreams();
+    return hop();
 }
 
 void BandSplitter::clearStreams()
@@ -129,63 +111,47 @@ void BandSplitter::clearStreams()
     }
 }
 
-void BandSplitter::loadBlockKernel(const BandKernel& kernel, int channelsUsed)
+void BandSplitter::restart()
 {
-    int n = kSmallestFftSize;
-    while (n < 2 * static_cast<long long>(longestKernel) && n < kMaxFftSize)
-        n *= 2;
-    const int x = n / 2;
-    transformSize = n;
-    partitions = static_cast<int>((static_cast<long long>(longestKernel) + x - 1) / x);
-
-    for (int i = 0; i < kChannels; ++i) {
-        const long long spectrumBytes = static_cast<long long>(partitions) * n * kComplexBytes;
-        const bool used = i < distinctKernels;
-        if (!used || !resizeExactly(kernelSpectra[i], spectrumBytes) || !resizeExactly(partitionFlags[i], partitions)) {
-            // Unused, or out of memory: without spectra the kernel produces silence.
-            kernelSpectra[i].release();
-            partitionFlags[i].release();
-            continue;
-        }
-        const int realCount = i < channelsUsed ? kernel.tapCount(i) : 0;
-        const int imagCount = i + 1 < distinctKernels ? kernel.tapCount(i + 1) : 0;
-        for (int j = 0; j < partitions; ++j) {
-            const long long offset = static_cast<long long>(j) * x;
-            const int realPart = static_cast<int>(std::clamp(realCount - offset, 0LL, static_cast<long long>(x)));
-            const int imagPart = static_cast<int>(std::clamp(imagCount - offset, 0LL, static_cast<long long>(x)));
-            loadPartition(i, j, realPart > 0 ? kernel.taps(i) + offset : nullptr, realPart,
-                          imagPart > 0 ? kernel.taps(i + 1) + offset : nullptr, imagPart);
-        }
+    clearStreams();
+    channelCount = -1;
+    if (transformSize > 0) {
+        prime();
+        resizeExactly(scratch, static_cast<long long>(transformSize) * 2 * kComplexBytes);
+        return;
     }
+    if (fixedDelay >= 0) {
+        for (int i = 0; i < kChannels; ++i)
+            applyStreamDelay(i);
+    }
+    channelCount = kChannels;
 }
 
-// Partition j of kernel i: up to X taps, zero-padded to N, scaled by 1/N and
-// transformed; the taps of the next channel's kernel go in the imaginary part.
-void BandSplitter::loadPartition(int kernel, int partition, const float* realTaps, int realCount,
-                                 const float* imagTaps, int imagCount)
+bool BandSplitter::reserve(int maxBlock, int queued)
 {
-    const int n = transformSize;
-    const float scale = 1.0f / static_cast<float>(n);
-    float* s = kernelSpectra[kernel].as<float>() + static_cast<std::size_t>(partition) * 2 * n;
-    std::memset(s, 0, static_cast<std::size_t>(n) * kComplexBytes);
-    float realPeak = 0.0f, imagPeak = 0.0f;
-    for (int t = 0; t < realCount; ++t) {
-        s[2 * t] = realTaps[t] * scale;
-        realPeak = std::max(realPeak, std::fabs(realTaps[t]));
+    restart();
+    maxBlock = std::clamp(maxBlock, 0, kMaxFrames / 8);
+    queued = std::clamp(queued, 0, kMaxFrames / 8);
+    const int delay = std::max(fixedDelay, 0);
+    // Output compacts once half of it has been read, so it can hold twice what is unread.
+    const long long outputFrames = 2LL * (delay + hop() + 2LL * maxBlock) + transformSize / 4;
+    const long long inputFrames = static_cast<long long>(queued) + delay + hop() + 2LL * maxBlock;
+    const int longest = std::max(longestKernel, 1);
+    bool complete = true;
+    for (int i = 0; i < kChannels; ++i) {
+        complete &= output[i].reserve(static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames)));
+        if (transformSize > 0) {
+            // The queue moves on to a fresh chunk before the last one is read
+            // out, so at least two full chunks are kept.
+            const long long wanted = std::max<long long>(inputFrames * kSampleBytes, 2LL * ChunkedQueue::kChunkCapacity);
+            const int bytes = static_cast<int>(std::min<long long>(wanted, kMaxFrames));
+            complete &= input[i].write(nullptr, bytes) == bytes;
+            input[i].consumeBytes(bytes);
+        } else {
+            complete &= history[i].reserve(bytesOf(2 * (longest + maxBlock + queued)));
+        }
     }
-    for (int t = 0; t < imagCount; ++t) {
-        s[2 * t + 1] = imagTaps[t] * scale;
-        imagPeak = std::max(imagPeak, std::fabs(imagTaps[t]));
-    }
-    unsigned char flag = 0;
-    if (realPeak > kEmptyTap)
-        flag = kPartitionReal;
-    else if (imagPeak > kEmptyTap)
-        flag = kPartitionImaginaryOnly;
-    partitionFlags[kernel].as<unsigned char>()[partition] = flag;
-    // Empty partitions are never read, so they are not transformed.
-    if (flag != 0)
-        Dsp::fftForward(n, s);
+    return complete;
 }
 
 void BandSplitter::setStreamDelay(int frames)
@@ -221,7 +187,7 @@ void BandSplitter::feed(const float* const* inputs, int n)
 void BandSplitter::feedDirect(int channel, const float* x, int n)
 {
     const int kernel = channel < distinctKernels ? channel : channel - distinctKernels;
-    const int taps = kernelSpectra[kernel].count<float>();
+    const int taps = partitioned->directTaps(kernel);
     if (n == 0)
         return;
     if (taps == 0) {
@@ -236,7 +202,7 @@ void BandSplitter::feedDirect(int channel, const float* x, int n)
     if (appended && y) {
         // h[0..taps-1] are the samples before this block, h[taps..] the block.
         const float* h = past.readAs<float>() + (past.unread() / kSampleBytes - taps - n);
-        const float* reversed = kernelSpectra[kernel].as<float>();
+        const float* reversed = partitioned->spectra(kernel);
         for (int t = 0; t < n; ++t) {
             double sum = 0.0;
             const float* window = h + t + 1;
@@ -446,7 +412,7 @@ void BandSplitter::gatherInput(Block& block)
 }
 
 // Channel c+1 may take its output from channel c's transform when it has its
-// own kernel in the imaginary part and the same input (sampled every fourth frame).
+// own kernel in the imaginary part and exactly the same input samples.
 bool BandSplitter::sharesNextChannel(const Block& block) const
 {
     const int c = block.c;
@@ -454,16 +420,16 @@ bool BandSplitter::sharesNextChannel(const Block& block) const
     if (block.pair || c + 1 >= channelCount || block.k + 1 >= distinctKernels || !hasRing(c + 1) ||
         input[c + 1].queued() < bytesOf(x) || block.first != x)
         return false;
-    const float* b = scratch.as<float>() + 2 * transformSize;
-    for (int t = 0; t < x; t += 4) {
+    const char* b = reinterpret_cast<const char*>(scratch.as<float>() + 2 * transformSize);
+    for (int offset = 0; offset < bytesOf(x);) {
         int length = 0;
-        const void* run = input[c + 1].peek(bytesOf(t), &length);
-        if (!run || length < kSampleBytes)
+        const void* run = input[c + 1].peek(offset, &length);
+        if (!run || length <= 0)
             return false;
-        float other;
-        std::memcpy(&other, run, sizeof other);
-        if (std::fabs(other - b[t]) > kSameInput)
+        length = std::min(length, bytesOf(x) - offset);
+        if (std::memcmp(run, b + offset, static_cast<std::size_t>(length)) != 0)
             return false;
+        offset += length;
     }
     return true;
 }
@@ -475,9 +441,10 @@ bool BandSplitter::multiplyAccumulate(const Block& block)
     const int n = transformSize;
     const int p = partitions;
     const int c = block.c;
-    if (partitionFlags[block.k].size() < p)
+    const unsigned char* kernelFlags = partitioned->partitionFlags(block.k);
+    const float* kernelSpectrum = partitioned->spectra(block.k);
+    if (kernelFlags == nullptr || kernelSpectrum == nullptr)
         return false;
-    const unsigned char* kernelFlags = partitionFlags[block.k].as<unsigned char>();
     const unsigned char* ringFlags = slotFlags[c].as<unsigned char>();
     const unsigned char minimumFlag = block.share ? kPartitionImaginaryOnly : kPartitionReal;
     float* accumulator = scratch.as<float>();
@@ -486,12 +453,12 @@ bool BandSplitter::multiplyAccumulate(const Block& block)
         const int slot = (slotIndex[c] - j + p) % p;
         if (kernelFlags[j] < minimumFlag || ringFlags[slot] == kSlotSilent)
             continue;
-        const float* kernel = kernelSpectra[block.k].as<float>() + static_cast<std::size_t>(j) * 2 * n;
+        const float* kernelPart = kernelSpectrum + static_cast<std::size_t>(j) * 2 * n;
         const float* spectrum = spectrumRing[c].as<float>() + static_cast<std::size_t>(slot) * 2 * n;
         if (any)
-            Dsp::multiplyAddSpectra(n, spectrum, kernel, accumulator);
+            Dsp::multiplyAddSpectra(n, spectrum, kernelPart, accumulator);
         else
-            Dsp::multiplySpectra(n, spectrum, kernel, accumulator);
+            Dsp::multiplySpectra(n, spectrum, kernelPart, accumulator);
         any = true;
     }
     if (any)

@@ -27,13 +27,16 @@
 #include "crossover/ChunkedQueue.h"
 #include "crossover/FifoBuffer.h"
 #include "crossover/GrowableBuffer.h"
+#include "crossover/PartitionedKernel.h"
+
+#include <memory>
 
 class BandSplitter
 {
 public:
     static constexpr int kChannels = 2;
-    static constexpr int kMaxDirectTaps = 64;
-    static constexpr int kMaxFftSize = 32768;
+    static constexpr int kMaxDirectTaps = PartitionedKernel::kMaxDirectTaps;
+    static constexpr int kMaxFftSize = PartitionedKernel::kMaxFftSize;
 
     // A splitter without a kernel: a wire with no delay. Builds the FFT
     // tables if this is the first splitter of the process.
@@ -47,6 +50,9 @@ public:
     // without a gap, the convolution restarts from an empty history); direct
     // mode empties all streaming state.
     int setKernel(const BandKernel& kernel);
+    // The same with a kernel prepared beforehand (no transform here; null is
+    // a wire). The splitter shares it until the next setKernel.
+    int setKernel(std::shared_ptr<const PartitionedKernel> kernel);
 
     // Queues n frames of each channel; a null array or channel is silence.
     // Direct mode convolves here; block mode only queues.
@@ -74,6 +80,15 @@ public:
     // delay in direct mode.
     void setStreamDelay(int frames);
 
+    // Empties every stream and primes the splitter for a new one at once
+    // (stream delay applied, convolution state zeroed), so the next feed does
+    // no set-up. Allocates when the kernel's storage is not there yet.
+    void restart();
+    // restart(), then room for blocks of up to maxBlock frames on top of
+    // `queued` frames of input waiting to be run, so that feeding and running
+    // them allocates nothing. Set-up only; false when memory ran out.
+    bool reserve(int maxBlock, int queued);
+
     int fftSize() const { return transformSize; }
     int hop() const { return transformSize / 2; }
     int kernelLength() const { return longestKernel; }
@@ -88,10 +103,6 @@ private:
     struct Block;
 
     void clearStreams();
-    void loadDirectKernel(const BandKernel& kernel, int channelsUsed);
-    void loadBlockKernel(const BandKernel& kernel, int channelsUsed);
-    void loadPartition(int kernel, int partition, const float* realTaps, int realCount, const float* imagTaps,
-                       int imagCount);
 
     void feedDirect(int channel, const float* x, int n);
     void prime();
@@ -106,8 +117,7 @@ private:
     void overlapAdd(const Block& block, bool anyProduct);
     bool hasRing(int c) const;
 
-    GrowableBuffer kernelSpectra[kChannels];
-    GrowableBuffer partitionFlags[kChannels];
+    std::shared_ptr<const PartitionedKernel> partitioned = std::make_shared<const PartitionedKernel>();
     int distinctKernels = 1;
     int transformSize = 0;
     int longestKernel = 0;

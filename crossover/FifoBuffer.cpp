@@ -54,3 +54,14 @@ void FifoBuffer::release()
     buffer.release();
     readOffset = 0;
 }
+
+bool FifoBuffer::reserve(int bytes)
+{
+    const int held = buffer.size();
+    if (bytes <= 0 || static_cast<long long>(held) + bytes > 0x7fffffffLL)
+        return bytes <= 0;
+    buffer.resize(held + bytes);
+    const bool grown = buffer.size() == held + bytes;
+    buffer.resize(held);
+    return grown;
+}

@@ -29,6 +29,9 @@ public:
     void clear();
     // Frees the storage.
     void release();
+    // Makes room for `bytes` more than are held now, so appends up to that
+    // total allocate nothing. Returns false when the storage could not grow.
+    bool reserve(int bytes);
 
     int size() const { return buffer.size(); }
     int offset() const { return readOffset; }

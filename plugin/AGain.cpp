@@ -82,14 +82,15 @@ AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNu
         crossoverFreq[i].store(defaultFrequencyValue(kDefaultFrequencies[i]), std::memory_order_relaxed);
         slope[i].store(kDefaultSlope, std::memory_order_relaxed);
     }
-    for (int band = 0; band < kNumBands; ++band)
-    {
-        bandEnable[band].store(1.0f, std::memory_order_relaxed);
-        splitters[band] = std::make_unique<BandSplitter>();
-    }
+    for (auto& enable : bandEnable)
+        enable.store(1.0f, std::memory_order_relaxed);
     ensureSumCapacity(getBlockSize());
+    crossover.reserveBlock(getBlockSize());
     copyText(programName, "Default", kVstMaxProgNameLen);
     loadInnerMaximizer();
+    // Until the first design the input passes through band 1, delayed so
+    // that the whole effect delays it by exactly the latency reported.
+    crossover.restart(std::max(0, kInitialDelay - 2 * instanceDelay()));
 }
 
 AGain::~AGain()
@@ -98,11 +99,6 @@ AGain::~AGain()
         Platform::ScopedLock hold(effectLock);
         for (int i = 0; i < kNumInstances; ++i)
         {
-            if (i < kNumBands)
-            {
-                splitters[i].reset();
-                kernels[i].reset();
-            }
             if (instances[i] == nullptr)
                 continue;
             callInstance(instances[i], effMainsChanged, 0, 0);
@@ -190,9 +186,30 @@ void AGain::setSampleRate(float newSampleRate)
     // meaningless; such a request is ignored.
     if (!(newSampleRate > 0.0f) || !std::isfinite(newSampleRate))
         return;
+    // The same rate again changes nothing, and must not disturb the audio.
+    const bool designedAtRate = [this, newSampleRate] {
+        Platform::ScopedLock hold(effectLock);
+        const CrossoverDesign& latest = crossover.latestDesign();
+        return latest.designed() && latest.settings().sampleRate == newSampleRate;
+    }();
+    if (designedAtRate)
+        return;
     AudioEffectX::setSampleRate(newSampleRate);
-    rebuildCrossovers();
+    rebuildCrossovers(true);
     forwardToInstances(effSetSampleRate, 0, newSampleRate);
+}
+
+void AGain::resume()
+{
+    AudioEffectX::resume();
+    Platform::ScopedLock serial(designLock);
+    int delay = 0;
+    {
+        Platform::ScopedLock hold(effectLock);
+        const bool designed = crossover.latestDesign().designed();
+        delay = crossover.restart(designed ? 0 : std::max(0, kInitialDelay - 2 * instanceDelay()));
+    }
+    reportLatency(delay);
 }
 
 void AGain::setBlockSize(VstInt32 newBlockSize)
@@ -202,6 +219,7 @@ void AGain::setBlockSize(VstInt32 newBlockSize)
         // Sized ahead, so the audio path does not allocate on its first block.
         Platform::ScopedLock hold(effectLock);
         ensureSumCapacity(newBlockSize);
+        crossover.reserveBlock(newBlockSize);
     }
     forwardToInstances(effSetBlockSize, newBlockSize, 0.0f);
 }
@@ -405,34 +423,16 @@ void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFra
     DenormalGuard guard;
     Platform::ScopedLock hold(effectLock);
     const bool sumsReady = ensureSumCapacity(sampleFrames);
-    // The splitters copy the input here, before any output is written, so
+    // The crossover copies the input here, before any output is written, so
     // hosts that process in place are safe.
     float** bands[kNumBands] = {};
-    if (!feedBands(inputs, sampleFrames, bands))
-    {
+    if (!crossover.process(inputs, sampleFrames, bands))
         processSilence(outputs, sampleFrames, sumsReady);
-        return;
-    }
-    if (sumsReady)
+    else if (sumsReady)
         mixBands(bands, outputs, sampleFrames);
     else
         zeroChannels(outputs, sampleFrames);
-    releaseBands(sampleFrames);
-}
-
-bool AGain::feedBands(float** inputs, VstInt32 frames, float** (&bands)[kNumBands])
-{
-    int ready = frames;
-    for (auto& splitter : splitters)
-    {
-        splitter->feed(inputs, frames);
-        ready = std::min(ready, splitter->run(frames));
-    }
-    if (ready < frames)
-        return false;
-    for (int band = 0; band < kNumBands; ++band)
-        bands[band] = splitters[band]->bandOutput();
-    return true;
+    crossover.release(sampleFrames);
 }
 
 void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames)
@@ -471,8 +471,7 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
     }
 }
 
-// Fallback for a block the splitters cannot fill, which their common stream
-// delay rules out: the instances keep running on silence, nothing is consumed,
+// Fallback for a block the crossover cannot fill (memory ran out): the instances keep running on silence, nothing is consumed,
 // and the output is the master's processing of silence (silence without it).
 // Unlike a host's warm-up, the host's input buffers are left alone.
 void AGain::processSilence(float** outputs, VstInt32 frames, bool sumsReady)
@@ -493,12 +492,6 @@ void AGain::processSilence(float** outputs, VstInt32 frames, bool sumsReady)
         zeroChannels(outputs, frames);
 }
 
-void AGain::releaseBands(VstInt32 frames)
-{
-    for (auto& splitter : splitters)
-        splitter->consume(frames);
-}
-
 void AGain::zeroChannels(float** channels, VstInt32 frames)
 {
     if (frames <= 0)
@@ -507,62 +500,66 @@ void AGain::zeroChannels(float** channels, VstInt32 frames)
     std::memset(channels[1], 0, sizeof(float) * static_cast<std::size_t>(frames));
 }
 
-void AGain::rebuildCrossovers()
+void AGain::rebuildCrossovers(bool restart)
 {
-    Platform::ScopedLock hold(effectLock);
+    Platform::ScopedLock serial(designLock);
     const float rate = getSampleRate();
-    std::array<float, kNumCrossovers> hz{};
-    std::array<int, kNumCrossovers> steps{};
+    CrossoverSettings settings;
+    settings.sampleRate = rate;
     for (int i = 0; i < kNumCrossovers; ++i)
     {
-        hz[i] = crossoverFrequencyHz(crossoverFreq[i].load(std::memory_order_relaxed), rate);
-        steps[i] = slopeStep(slope[i].load(std::memory_order_relaxed));
+        settings.hz[i] = crossoverFrequencyHz(crossoverFreq[i].load(std::memory_order_relaxed), rate);
+        settings.steps[i] = slopeStep(slope[i].load(std::memory_order_relaxed));
     }
-    const BandEdgeTable edges = bandEdgeTable(hz, steps);
-    // Design all five before touching the splitters: if memory runs out, the
-    // crossover in use stays complete.
-    std::unique_ptr<BandKernel> designed[kNumBands];
-    try
+    for (;;)
     {
-        const int common = commonKernelLength(edges, rate);
-        for (int band = 0; band < kNumBands; ++band)
+        Crossover::Basis basis;
         {
-            designed[band] = std::make_unique<BandKernel>();
-            designBandKernel(*designed[band], common, edges[band], rate);
-            designed[band]->setChannelCount(2);
-            if (designed[band]->tapCount(1) == 0)
+            Platform::ScopedLock hold(effectLock);
+            if (crossover.latestDesign().settings() == settings)
                 return;
+            basis = crossover.basis();
+        }
+        // Designed outside the lock: the audio thread keeps running meanwhile.
+        std::unique_ptr<Crossover::Update> update;
+        try
+        {
+            update = Crossover::prepare(CrossoverDesign::create(settings, basis.design), basis, restart,
+                                        getBlockSize(), rate);
+        }
+        catch (const std::bad_alloc&)
+        {
+            return; // the crossover in use stays complete
+        }
+        const int delay = update->delay;
+        Crossover::Garbage garbage;
+        garbage.reserve();
+        bool published = false;
+        {
+            Platform::ScopedLock hold(effectLock);
+            published = crossover.publish(update, basis, garbage);
+        }
+        // Not published: the audio thread finished a change meanwhile, so the
+        // update was prepared against a state that is gone; prepare again.
+        if (published)
+        {
+            reportLatency(delay);
+            return;
         }
     }
-    catch (const std::bad_alloc&)
-    {
-        return;
-    }
-    for (int band = 0; band < kNumBands; ++band)
-    {
-        kernels[band] = std::move(designed[band]);
-        splitters[band]->setKernel(*kernels[band]);
-    }
-    alignBandDelays();
 }
 
-// Each band is held back so that all leave their splitters with one common
-// delay, large enough that every hop is complete before its frames are asked
-// for: (hop - 1) frames buffered cover any block size.
-void AGain::alignBandDelays()
+int AGain::instanceDelay() const
 {
-    int centre[kNumBands] = {};
-    int common = 0;
-    for (int band = 0; band < kNumBands; ++band)
-    {
-        const BandSplitter& splitter = *splitters[band];
-        centre[band] = std::max(0, splitter.kernelLength() / 2 - 1);
-        const int buffered = splitter.hop() > 0 ? splitter.hop() - 1 : 0;
-        common = std::max(common, centre[band] + buffered);
-    }
-    for (int band = 0; band < kNumBands; ++band)
-        splitters[band]->setStreamDelay(common - centre[band]);
     const AEffect* master = instances[kMasterInstance];
-    const int instanceDelay = master != nullptr ? std::max(0, master->initialDelay) : 0;
-    setInitialDelay(common + 2 * instanceDelay);
+    return master != nullptr ? std::max(0, master->initialDelay) : 0;
+}
+
+void AGain::reportLatency(int crossoverDelay)
+{
+    const VstInt32 latency = crossoverDelay + 2 * instanceDelay();
+    if (latency == cEffect.initialDelay)
+        return;
+    setInitialDelay(latency);
+    ioChanged();
 }

@@ -8,15 +8,17 @@
 // sample-rate and block-size calls may come from any other thread. The effect
 // lock serialises block processing, the crossover rebuild and teardown; the
 // own parameter values are atomics read by processing at its next block.
-// Latency: every band leaves its splitter delayed by one common T samples
-// (T = the largest hop - 1 + kernel half length - 1 of the five bands), so
-// each block is fully available at once and no warm-up blocks occur; the band
-// and master instances add D each (the master's initialDelay). The record's
-// initialDelay is 6848 until the first crossover rebuild, then T + 2 D.
+// Latency: every band leaves the crossover delayed by one common T samples
+// (at rest T = the largest hop - 1 + kernel half length - 1 of the five
+// bands), so each block is fully available at once and no warm-up blocks
+// occur; the band and master instances add D each (the master's
+// initialDelay). The record's initialDelay is 6848 until the first crossover
+// design (band 1 then carries the input unchanged), then T + 2 D; the host is
+// told through ioChanged whenever it changes. While running T only grows (see
+// Crossover); a resume or a new sample rate returns it to the smallest.
 #pragma once
 
-#include "crossover/BandKernel.h"
-#include "crossover/BandSplitter.h"
+#include "crossover/Crossover.h"
 #include "crossover/GrowableBuffer.h"
 #include "plugin/Platform.h"
 #include "vst/AudioEffectX.h"
@@ -44,6 +46,9 @@ public:
     ~AGain() override;
 
     void setSampleRate(float newSampleRate) override;
+    // A resume starts a clean stream: nothing from before the suspend is
+    // played, and the latency returns to the smallest the crossover needs.
+    void resume() override;
     void setBlockSize(VstInt32 newBlockSize) override;
 
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
@@ -75,24 +80,29 @@ private:
     // Instance serving a forwarded parameter index (13..48), or null.
     AEffect* forwardedInstance(VstInt32 index, VstInt32& innerIndex) const;
     void getForwardedName(VstInt32 index, char* text);
-    // Designs the five band kernels from the current settings, loads them into
-    // the splitters, aligns the bands to one common delay and stores the new
-    // latency. Takes the effect lock; allocates; any thread but the audio thread.
-    void rebuildCrossovers();
-    void alignBandDelays();
+    // Designs the crossover for the current settings away from the audio
+    // path and publishes it to the audio thread, which fades over to it
+    // (restart: starts a clean stream with it instead). Nothing happens when
+    // the settings equal those of the newest design. Holds the effect lock
+    // only to read the crossover's state and to publish. Allocates.
+    void rebuildCrossovers(bool restart = false);
+    // Stores the latency for a crossover delay and tells the host when it changed.
+    void reportLatency(int crossoverDelay);
+    int instanceDelay() const;
 
     // Audio path pieces, all called under the effect lock.
     bool ensureSumCapacity(VstInt32 frames);
-    bool feedBands(float** inputs, VstInt32 frames, float** (&bands)[kNumBands]);
     void mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames);
     void processSilence(float** outputs, VstInt32 frames, bool sumsReady);
     void releaseBands(VstInt32 frames);
     static void zeroChannels(float** channels, VstInt32 frames);
 
     Platform::EffectLock effectLock;
+    // Serialises crossover designs, resumes and latency reports among the
+    // threads that are not the audio thread; never held by processing.
+    Platform::EffectLock designLock;
     void* innerLibrary = nullptr;
-    std::unique_ptr<BandKernel> kernels[kNumBands];
-    std::unique_ptr<BandSplitter> splitters[kNumBands];
+    Crossover crossover;
     GrowableBuffer sumLeft;
     GrowableBuffer sumRight;
     AEffect* instances[kNumInstances] = {};

@@ -1,0 +1,472 @@
+#include "crossover/Crossover.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+constexpr int kSampleBytes = static_cast<int>(sizeof(float));
+constexpr double kPi = 3.14159265358979323846;
+// Room kept for retired objects, so the audio thread does not allocate to retire.
+constexpr std::size_t kRetiredCapacity = 64;
+// Frames a splitter needs to be fed before its output is exact: its
+// buffered delay plus its kernel's length - 1.
+int historyNeeded(const BandSplitter& splitter)
+{
+    return std::max(splitter.streamDelay(), 0) + std::max(splitter.kernelLength() - 1, 0);
+}
+} // namespace
+
+void Crossover::Garbage::reserve()
+{
+    splitters.reserve(kRetiredCapacity);
+    designs.reserve(kRetiredCapacity);
+    updates.reserve(kRetiredCapacity);
+}
+
+Crossover::Crossover() : design(CrossoverDesign::passThrough())
+{
+    lanes[0].splitter = std::make_unique<BandSplitter>();
+    lanes[0].splitter->setKernel(design->kernel(0));
+    lanes[0].splitter->setStreamDelay(0);
+    lanes[0].splitter->restart();
+    for (GrowableBuffer& channel : history)
+        channel.resize(kHistoryFrames * kSampleBytes);
+    retired.reserve();
+    fadeFrames = static_cast<int>(std::lround(kFadeSeconds * 44100.0));
+}
+
+// ---------------------------------------------------------------------------
+// Design side
+
+Crossover::Basis Crossover::basis() const
+{
+    Basis basis;
+    basis.design = incomingDesign ? incomingDesign.get() : design.get();
+    basis.delay = targetDelay;
+    basis.announcedDelay = announced;
+    basis.restartPending = pending && pending->kind == Update::Kind::restart;
+    return basis;
+}
+
+const CrossoverDesign& Crossover::latestDesign() const
+{
+    if (pending)
+        return *pending->design;
+    return incomingDesign ? *incomingDesign : *design;
+}
+
+std::unique_ptr<Crossover::Update> Crossover::prepare(std::unique_ptr<const CrossoverDesign> design,
+                                                      const Basis& basis, bool restart, int maxBlock,
+                                                      double sampleRate)
+{
+    auto update = std::make_unique<Update>();
+    const int needed = design->minimumDelay();
+    if (restart || basis.restartPending || basis.design == nullptr) {
+        update->kind = Update::Kind::restart;
+        update->delay = needed;
+    } else {
+        update->delay = std::max(basis.announcedDelay, needed);
+        update->kind = update->delay > basis.delay ? Update::Kind::grow : Update::Kind::crossfade;
+    }
+    update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate)));
+    for (int b = 0; b < kBands; ++b) {
+        if (!design->kernel(b))
+            continue;
+        if (update->kind == Update::Kind::crossfade && design->sameBand(b, *basis.design))
+            continue;
+        auto splitter = std::make_unique<BandSplitter>();
+        splitter->setKernel(design->kernel(b));
+        splitter->setStreamDelay(update->delay - design->centreDelay(b));
+        const int history = update->kind == Update::Kind::restart ? 0 : historyNeeded(*splitter);
+        splitter->reserve(maxBlock, history);
+        update->splitters[b] = std::move(splitter);
+    }
+    update->design = std::move(design);
+    return update;
+}
+
+bool Crossover::publish(std::unique_ptr<Update>& update, const Basis& assumed, Garbage& garbage)
+{
+    const Basis live = basis();
+    if (live.design != assumed.design || live.delay != assumed.delay || live.announcedDelay != assumed.announcedDelay ||
+        live.restartPending != assumed.restartPending)
+        return false;
+    if (pending)
+        garbage.updates.push_back(std::move(pending));
+    pending = std::move(update);
+    announced = pending->delay;
+    for (auto& splitter : retired.splitters)
+        garbage.splitters.push_back(std::move(splitter));
+    for (auto& old : retired.designs)
+        garbage.designs.push_back(std::move(old));
+    for (auto& old : retired.updates)
+        garbage.updates.push_back(std::move(old));
+    retired.splitters.clear();
+    retired.designs.clear();
+    retired.updates.clear();
+    return true;
+}
+
+int Crossover::restart(int minimumDelay)
+{
+    endChangeAtOnce();
+    applyPendingAtOnce();
+    currentDelay = targetDelay = announced = std::max(design->minimumDelay(), minimumDelay);
+    for (int b = 0; b < kBands; ++b) {
+        Lane& lane = lanes[b];
+        lane.discard = 0;
+        if (!lane.splitter)
+            continue;
+        lane.splitter->setStreamDelay(currentDelay - design->centreDelay(b));
+        lane.splitter->restart();
+    }
+    historyEnd = 0;
+    historyValid = 0;
+    return currentDelay;
+}
+
+void Crossover::reserveBlock(int maxBlock)
+{
+    ensureBlock(maxBlock);
+}
+
+bool Crossover::ensureBlock(int n)
+{
+    if (n <= blockCapacity)
+        return true;
+    const int bytes = n * kSampleBytes;
+    bool complete = weights.resize(bytes) != nullptr && weights.size() == bytes;
+    silence.resize(bytes);
+    complete &= silence.size() == bytes;
+    if (complete)
+        std::memset(silence.data(), 0, static_cast<std::size_t>(bytes));
+    for (auto& band : blended) {
+        for (GrowableBuffer& channel : band) {
+            channel.resize(bytes);
+            complete &= channel.size() == bytes;
+        }
+    }
+    if (complete)
+        blockCapacity = n;
+    return complete;
+}
+
+// Ends a change in progress as if its fade had completed.
+void Crossover::endChangeAtOnce()
+{
+    if (phase == Phase::crossfade || phase == Phase::catchUp)
+        finishCrossfade();
+    else if (phase == Phase::fadeOut)
+        switchToGrownDelay(0);
+    phase = Phase::steady;
+    position = 0;
+}
+
+void Crossover::applyPendingAtOnce()
+{
+    if (!pending)
+        return;
+    std::unique_ptr<Update> update = std::move(pending);
+    for (int b = 0; b < kBands; ++b) {
+        if (update->splitters[b] || !update->design->kernel(b)) {
+            retire(lanes[b]);
+            lanes[b].splitter = std::move(update->splitters[b]);
+        }
+    }
+    retire(std::move(design));
+    design = std::move(update->design);
+    fadeFrames = update->fadeFrames;
+    retired.updates.push_back(std::move(update));
+}
+
+// ---------------------------------------------------------------------------
+// Audio side
+
+void Crossover::adopt()
+{
+    if (pending->kind == Update::Kind::restart) {
+        applyPendingAtOnce();
+        currentDelay = targetDelay = announced;
+        historyValid = 0;
+        return;
+    }
+    std::unique_ptr<Update> update = std::move(pending);
+    fadeFrames = update->fadeFrames;
+    incomingDesign = std::move(update->design);
+    for (int b = 0; b < kBands; ++b) {
+        if (update->splitters[b])
+            startLane(incoming[b], std::move(update->splitters[b]));
+    }
+    position = 0;
+    if (update->kind == Update::Kind::grow) {
+        phase = Phase::fadeOut;
+        targetDelay = update->delay;
+        gapFrames = targetDelay - currentDelay;
+    } else {
+        phase = Phase::catchUp;
+    }
+    retired.updates.push_back(std::move(update));
+}
+
+void Crossover::startLane(Lane& lane, std::unique_ptr<BandSplitter> splitter)
+{
+    const int frames = historyNeeded(*splitter);
+    feedHistory(*splitter, frames);
+    lane.splitter = std::move(splitter);
+    lane.discard = frames;
+    lane.history = frames;
+    lane.read = false;
+}
+
+// Feeds the last `frames` frames of input; what the stream had not yet played
+// counts as the silence it was.
+void Crossover::feedHistory(BandSplitter& splitter, int frames)
+{
+    const int available = std::min(frames, historyValid);
+    if (frames > available)
+        splitter.feed(nullptr, frames - available);
+    int start = (historyEnd - available + kHistoryFrames) % kHistoryFrames;
+    for (int left = available; left > 0;) {
+        const int run = std::min(left, kHistoryFrames - start);
+        const float* segment[kChannels] = {history[0].as<float>() + start, history[1].as<float>() + start};
+        splitter.feed(segment, run);
+        left -= run;
+        start = (start + run) % kHistoryFrames;
+    }
+}
+
+void Crossover::writeHistory(const float* const* inputs, int n)
+{
+    const int skipped = std::max(0, n - kHistoryFrames);
+    for (int c = 0; c < kChannels; ++c) {
+        const float* from = inputs != nullptr && inputs[c] != nullptr ? inputs[c] + skipped : nullptr;
+        float* ring = history[c].as<float>();
+        int at = (historyEnd + skipped) % kHistoryFrames;
+        for (int left = n - skipped; left > 0;) {
+            const int run = std::min(left, kHistoryFrames - at);
+            if (from != nullptr) {
+                std::memcpy(ring + at, from, static_cast<std::size_t>(run) * kSampleBytes);
+                from += run;
+            } else {
+                std::memset(ring + at, 0, static_cast<std::size_t>(run) * kSampleBytes);
+            }
+            left -= run;
+            at = (at + run) % kHistoryFrames;
+        }
+    }
+    historyEnd = (historyEnd + n) % kHistoryFrames;
+    historyValid = std::min(kHistoryFrames, historyValid + n);
+}
+
+// Runs and drops history frames: at least this block's worth plus one hop,
+// and enough that the whole history is through within about one fade.
+void Crossover::catchUp(Lane& lane, int n)
+{
+    BandSplitter& splitter = *lane.splitter;
+    const int hop = std::max(splitter.hop(), 1);
+    long long budget = static_cast<long long>(n) + hop + static_cast<long long>(lane.history) * n / fadeFrames;
+    while (lane.discard > 0 && budget > 0) {
+        const int wanted = splitter.hop() > 0 ? std::min(lane.discard, hop) : lane.discard;
+        const int ready = std::min(splitter.run(wanted), wanted);
+        if (ready <= 0)
+            break;
+        splitter.consume(ready);
+        lane.discard -= ready;
+        budget -= ready;
+    }
+}
+
+bool Crossover::runLanes(Lane (&set)[kBands], const float* const* inputs, int n)
+{
+    bool complete = true;
+    for (Lane& lane : set) {
+        lane.read = false;
+        if (!lane.splitter)
+            continue;
+        lane.splitter->feed(inputs, n);
+        if (lane.discard > 0) {
+            catchUp(lane, n);
+            if (lane.discard > 0) {
+                // This block's frames are not read, so they are dropped later.
+                lane.discard += n;
+                continue;
+            }
+        }
+        complete &= lane.splitter->run(n) >= n;
+        lane.read = true;
+    }
+    return complete;
+}
+
+bool Crossover::synced(const Lane (&set)[kBands])
+{
+    for (const Lane& lane : set) {
+        if (lane.splitter && !lane.read)
+            return false;
+    }
+    return true;
+}
+
+bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBands])
+{
+    n = std::max(n, 0);
+    if (!ensureBlock(n))
+        return false;
+    if (phase == Phase::steady && pending)
+        adopt();
+    writeHistory(inputs, n);
+    bool complete = runLanes(lanes, inputs, n);
+    if (phase == Phase::catchUp || phase == Phase::crossfade || phase == Phase::fadeOut)
+        complete &= runLanes(incoming, inputs, n);
+    if (phase == Phase::catchUp && synced(incoming))
+        phase = Phase::crossfade;
+    if (!complete)
+        return false;
+    computeWeights(n);
+    pointBands(n);
+    for (int b = 0; b < kBands; ++b)
+        bands[b] = bandPointers[b];
+    return true;
+}
+
+// Raised-cosine rise from 0 (at or before frame 0) to 1 (at fadeFrames and after).
+float Crossover::ramp(int framesIn) const
+{
+    if (framesIn <= 0)
+        return 0.0f;
+    if (framesIn >= fadeFrames)
+        return 1.0f;
+    return static_cast<float>(0.5 - 0.5 * std::cos(kPi * framesIn / fadeFrames));
+}
+
+void Crossover::computeWeights(int n)
+{
+    float* w = weights.as<float>();
+    switch (phase) {
+    case Phase::crossfade:
+    case Phase::fadeIn:
+        for (int i = 0; i < n; ++i)
+            w[i] = ramp(position + i);
+        break;
+    case Phase::fadeOut:
+        for (int i = 0; i < n; ++i)
+            w[i] = 1.0f - ramp(position + i);
+        break;
+    default:
+        break;
+    }
+}
+
+void Crossover::pointBands(int n)
+{
+    float* quiet[kChannels] = {silence.as<float>(), silence.as<float>()};
+    for (int b = 0; b < kBands; ++b) {
+        const Lane& lane = lanes[b];
+        float** own = lane.splitter && lane.read ? lane.splitter->bandOutput() : quiet;
+        float** result = own;
+        if (phase == Phase::crossfade && incoming[b].splitter)
+            result = mix(b, own, incoming[b].splitter->bandOutput(), n);
+        else if (phase == Phase::fadeOut || phase == Phase::fadeIn)
+            result = mix(b, nullptr, own, n);
+        for (int c = 0; c < kChannels; ++c)
+            bandPointers[b][c] = result[c];
+    }
+}
+
+// (1 - w) from + w to, or w to when there is nothing to fade from.
+float** Crossover::mix(int band, const float* const* from, const float* const* to, int n)
+{
+    const float* w = weights.as<float>();
+    for (int c = 0; c < kChannels; ++c) {
+        float* out = blended[band][c].as<float>();
+        const float* y = to[c];
+        if (from == nullptr) {
+            for (int i = 0; i < n; ++i)
+                out[i] = w[i] * y[i];
+        } else {
+            const float* x = from[c];
+            for (int i = 0; i < n; ++i)
+                out[i] = (1.0f - w[i]) * x[i] + w[i] * y[i];
+        }
+        bandPointers[band][c] = out;
+    }
+    return bandPointers[band];
+}
+
+void Crossover::release(int n)
+{
+    n = std::max(n, 0);
+    for (Lane* set : {lanes, incoming}) {
+        for (int b = 0; b < kBands; ++b) {
+            if (set[b].splitter && set[b].read)
+                set[b].splitter->consume(n);
+        }
+    }
+    switch (phase) {
+    case Phase::crossfade:
+        position += n;
+        if (position >= fadeFrames)
+            finishCrossfade();
+        break;
+    case Phase::fadeOut:
+        position += n;
+        if (position >= fadeFrames)
+            switchToGrownDelay(position - fadeFrames);
+        break;
+    case Phase::fadeIn:
+        // New splitters still catching up stay silent; the fade waits for them.
+        position = synced(lanes) ? position + n : std::min(position + n, 0);
+        if (position >= fadeFrames)
+            phase = Phase::steady;
+        break;
+    default:
+        break;
+    }
+}
+
+void Crossover::finishCrossfade()
+{
+    for (int b = 0; b < kBands; ++b) {
+        if (!incoming[b].splitter)
+            continue;
+        retire(lanes[b]);
+        lanes[b] = std::move(incoming[b]);
+        incoming[b] = Lane();
+    }
+    retire(std::move(design));
+    design = std::move(incomingDesign);
+    phase = Phase::steady;
+    position = 0;
+}
+
+// After the fade-out every band moves to its splitter at the grown delay. The
+// output stays silent until the stream reaches the frame it stopped at, so
+// nothing is repeated; then it fades in.
+void Crossover::switchToGrownDelay(int framesPastFade)
+{
+    for (int b = 0; b < kBands; ++b) {
+        retire(lanes[b]);
+        lanes[b] = std::move(incoming[b]);
+        incoming[b] = Lane();
+    }
+    retire(std::move(design));
+    design = std::move(incomingDesign);
+    currentDelay = targetDelay;
+    phase = Phase::fadeIn;
+    position = std::min(0, framesPastFade - gapFrames);
+}
+
+void Crossover::retire(Lane& lane)
+{
+    if (lane.splitter)
+        retired.splitters.push_back(std::move(lane.splitter));
+    lane = Lane();
+}
+
+void Crossover::retire(std::unique_ptr<const CrossoverDesign> old)
+{
+    if (old)
+        retired.designs.push_back(std::move(old));
+}
