@@ -75,6 +75,19 @@ Stereo impulse(std::size_t length, std::size_t at, float amplitude)
     return signal;
 }
 
+// Seeded noise, different on the two channels, quiet enough that no
+// maximizer limits it.
+Stereo quietNoise(std::size_t length, unsigned seed)
+{
+    std::mt19937 engine(seed);
+    std::uniform_real_distribution<float> noise(-0.1f, 0.1f);
+    Stereo signal{std::vector<float>(length), std::vector<float>(length)};
+    for (auto& channel : signal)
+        for (float& sample : channel)
+            sample = noise(engine);
+    return signal;
+}
+
 // A running effect as a host sets one up: rate (the first crossover rebuild), block size, resume.
 AEffect* startEffect(const Plugin& plugin)
 {
@@ -272,22 +285,25 @@ TEST(AudioPath, LongestKernelsKeepTheImpulseOnTheReportedLatency)
 
 TEST(Rebuild, StoresThatChangeNoDesignInputLeaveTheOutputUntouched)
 {
+#ifdef ORVEX_TEST_REAL_INNER_PATH
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+#else
     PluginFolder folder;
+#endif
     Plugin plugin(folder);
-    const std::size_t at = 1000;
-    const std::size_t length = 12000;
-    // Changes applied while the impulse's response is still in the crossover.
+    const Stereo input = quietNoise(12000, 8);
+    // The store is repeated before every block from the fifth on, as hosts
+    // replaying automation do.
     auto streamWith = [&](int index, float value) {
         testing::internal::CaptureStderr();
         AEffect* effect = startEffect(plugin);
         testing::internal::GetCapturedStderr();
-        const Stereo output = runStream(effect, impulse(length, at, 1.0f), fixedBlocks(256), false,
-                                        [&](std::size_t done) {
-                                            if (done == 2560 && index >= 0)
-                                                effect->setParameter(effect, index, value);
-                                            if (done == 2560 && index == -2)
-                                                dispatch(effect, effSetSampleRate, 0, 0, nullptr, value);
-                                        });
+        const Stereo output = runStream(effect, input, fixedBlocks(256), false, [&](std::size_t done) {
+            if (done >= 1280 && index >= 0)
+                effect->setParameter(effect, index, value);
+            if (done >= 1280 && index == -2)
+                dispatch(effect, effSetSampleRate, 0, 0, nullptr, value);
+        });
         dispatch(effect, effClose);
         return output;
     };
@@ -451,6 +467,221 @@ TEST(RealInner, AllBandsOffGivesTheMastersSilence)
     dispatch(alone, effClose);
     closeLibrary(inner);
     dispatch(effect, effClose);
+}
+
+#endif
+
+// ---------------------------------------------------------------------------
+// Live changes: crossover moves while audio plays.
+
+TEST(LiveChange, BeforeAnySampleRateTheInputLeavesUnchangedAtTheReportedLatency)
+{
+#ifdef ORVEX_TEST_REAL_INNER_PATH
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+#else
+    PluginFolder folder;
+#endif
+    Plugin plugin(folder);
+    for (int blockSize : {512, -4})
+    {
+        testing::internal::CaptureStderr();
+        AEffect* effect = plugin.create();
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(effect, nullptr);
+        dispatch(effect, effMainsChanged, 0, 1);
+        ASSERT_EQ(effect->initialDelay, 6848);
+        const Stereo input = quietNoise(12000, 2);
+        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(4);
+        const Stereo output = runStream(effect, input, blocks, false);
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t t = 0; t < output[0].size(); ++t)
+                ASSERT_EQ(output[c][t], t < 6848 ? 0.0f : input[c][t - 6848]) << c << " " << t;
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(LiveChange, ResumeStartsWithoutTheStreamBeforeIt)
+{
+    PluginFolder folder; // no inner maximizer: nothing but the crossover holds audio
+    Plugin plugin(folder);
+    testing::internal::CaptureStderr();
+    AEffect* effect = startEffect(plugin);
+    testing::internal::GetCapturedStderr();
+    runStream(effect, quietNoise(5000, 1), fixedBlocks(512), false);
+    dispatch(effect, effMainsChanged, 0, 0);
+    dispatch(effect, effMainsChanged, 0, 1);
+    const Stereo silence{std::vector<float>(6000), std::vector<float>(6000)};
+    EXPECT_EQ(runStream(effect, silence, fixedBlocks(512), false), silence);
+    dispatch(effect, effClose);
+}
+
+TEST(LiveChange, ImpulseLeavesAtTheReportedLatencyAfterGrowthShrinkAndResume)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    for (int blockSize : {1, 441, 512, -6})
+    {
+        SCOPED_TRACE(blockSize);
+        testing::internal::CaptureStderr();
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(effect, nullptr);
+        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(6);
+        int calls = ioChangedCalls.load();
+        int latency = effect->initialDelay;
+        // The host hears of every latency change, and of nothing else.
+        auto expectToldIfChanged = [&](const char* step) {
+            EXPECT_EQ(ioChangedCalls.load() - calls, effect->initialDelay != latency ? 1 : 0) << step;
+            calls = ioChangedCalls.load();
+            latency = effect->initialDelay;
+        };
+        auto expectImpulseOnTime = [&](const char* step) {
+            runStream(effect, quietNoise(8000, 3), blocks, false); // any change in progress ends
+            const std::size_t at = 1000;
+            const Stereo output = runStream(effect, impulse(at + latency + 3000, at, 1.0f), blocks, false);
+            const auto peak = std::max_element(output[1].begin(), output[1].end(),
+                                               [](float a, float b) { return std::abs(a) < std::abs(b); });
+            EXPECT_EQ(peak - output[1].begin(), static_cast<long>(at) + latency) << step;
+            EXPECT_GT(*peak, 0.5f) << step;
+        };
+        expectImpulseOnTime("start");
+        effect->setParameter(effect, 2, 1.0f); // Slope1 to 96 dB/oct: longer kernels
+        EXPECT_GT(effect->initialDelay, latency);
+        expectToldIfChanged("growth");
+        expectImpulseOnTime("growth");
+        effect->setParameter(effect, 2, 0.0f); // 12 dB/oct: the larger delay stays
+        expectToldIfChanged("shrink");
+        EXPECT_EQ(effect->initialDelay, latency);
+        expectImpulseOnTime("shrink");
+        dispatch(effect, effMainsChanged, 0, 0);
+        dispatch(effect, effMainsChanged, 0, 1); // back to the smallest
+        EXPECT_LT(effect->initialDelay, latency);
+        expectToldIfChanged("resume");
+        expectImpulseOnTime("resume");
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(LiveChange, MovesNeverClick)
+{
+    PluginFolder folder;
+    Plugin plugin(folder);
+    // A 1 kHz tone: a step or a gap shows as a second difference far above the tone's own.
+    const std::size_t length = 40000;
+    Stereo tone{std::vector<float>(length), std::vector<float>(length)};
+    for (std::size_t t = 0; t < length; ++t)
+        tone[0][t] = tone[1][t] = static_cast<float>(0.25 * std::sin(2.0 * 3.14159265358979 * 1000.0 * t / kRate));
+    const double toneCurvature = 0.25 * std::pow(2.0 * 3.14159265358979 * 1000.0 / kRate, 2.0);
+    const struct
+    {
+        const char* what;
+        int index;
+        float value;
+    } moves[] = {{"growth: Slope1 to 96 dB/oct", 2, 1.0f}, {"crossfade: Freq1 to 510 Hz", 1, 0.1f}};
+    for (const auto& move : moves)
+    {
+        SCOPED_TRACE(move.what);
+        testing::internal::CaptureStderr();
+        AEffect* effect = startEffect(plugin);
+        testing::internal::GetCapturedStderr();
+        const Stereo output = runStream(effect, tone, fixedBlocks(64), false, [&](std::size_t done) {
+            if (done == 6400)
+                effect->setParameter(effect, move.index, move.value);
+        });
+        double curvature = 0.0;
+        for (std::size_t t = 5500; t + 1 < length; ++t) // after the tone's onset
+            curvature = std::max(curvature, std::abs(static_cast<double>(output[0][t + 1]) - 2.0 * output[0][t] +
+                                                     output[0][t - 1]));
+        EXPECT_LT(curvature, 1.1 * toneCurvature);
+        dispatch(effect, effClose);
+    }
+}
+
+#ifdef ORVEX_TEST_REAL_INNER_PATH
+
+namespace
+{
+
+// Follows an output that is meant to move from one render to the next through
+// crossfades: at every frame where consecutive renders differ enough on the
+// left, out = (1 - w) from + w to gives w; the right channel must obey the
+// same w. Checks that the output equals the first render before the change,
+// that w only rises, from 0 to 1, render after render, and that each change
+// is a fade, not a jump. `renders` are aligned to `out`.
+void expectCrossfades(const Stereo& out, const std::vector<Stereo>& renders, std::size_t changeAt)
+{
+    for (std::size_t t = 0; t < changeAt; ++t)
+        ASSERT_EQ(out[0][t], renders[0][0][t]) << "before the change, at " << t;
+    std::size_t stage = 0;
+    double w = 0.0;
+    std::vector<int> fading(renders.size() - 1, 0);
+    for (std::size_t t = changeAt; t < out[0].size(); ++t)
+    {
+        for (; stage + 1 < renders.size(); ++stage, w = 0.0)
+        {
+            const Stereo& from = renders[stage];
+            const Stereo& to = renders[stage + 1];
+            const double d = to[0][t] - from[0][t];
+            if (std::abs(d) < 0.003)
+                break;
+            const double fit = (out[0][t] - from[0][t]) / d;
+            const double right = (1.0 - fit) * from[1][t] + fit * to[1][t];
+            if (std::abs(out[1][t] - right) < 1e-5 && fit > w - 0.01 && fit < 1.01)
+            {
+                w = std::max(w, fit);
+                fading[stage] += fit > 0.05 && fit < 0.95;
+                break;
+            }
+            ASSERT_GT(w, 0.99) << "left the fade of change " << stage << " early, at " << t;
+        }
+        ASSERT_LT(stage + 1, renders.size()) << "the output is none of the renders at " << t;
+    }
+    EXPECT_EQ(stage + 2, renders.size());
+    EXPECT_GT(w, 0.99);
+    for (std::size_t s = 0; s < fading.size(); ++s)
+        EXPECT_GT(fading[s], 100) << "change " << s << " was not faded";
+}
+
+} // namespace
+
+TEST(LiveChange, MovesCrossfadeFromTheOldSettingsRenderToTheNewOnes)
+{
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+    Plugin plugin(folder);
+    const Stereo input = quietNoise(30000, 5);
+    const std::size_t changeAt = 10 * 512;
+    struct Move
+    {
+        const char* what;
+        int index;
+        std::vector<float> values; // the second arrives while the first fades
+    };
+    const Move moves[] = {{"Freq2", 4, {0.3f}}, {"Slope3", 8, {0.6f}}, {"Freq2 twice", 4, {0.3f, 0.36f}}};
+    for (const Move& move : moves)
+    {
+        SCOPED_TRACE(move.what);
+        auto render = [&](int valuesFromStart, bool live) {
+            AEffect* effect = startEffect(plugin);
+            // Band 3 alone: the bands sum to nearly the input whatever the crossovers.
+            for (int b : {0, 1, 3, 4})
+                effect->setParameter(effect, kBandSwitch[static_cast<std::size_t>(b)], 0.0f);
+            for (int i = 0; i < valuesFromStart; ++i)
+                effect->setParameter(effect, move.index, move.values[static_cast<std::size_t>(i)]);
+            const int latency = effect->initialDelay;
+            const Stereo output = runStream(effect, input, fixedBlocks(512), false, [&](std::size_t done) {
+                for (std::size_t i = 0; live && i < move.values.size(); ++i)
+                    if (done == changeAt + 512 * i)
+                        effect->setParameter(effect, move.index, move.values[i]);
+            });
+            EXPECT_EQ(effect->initialDelay, latency) << "the move needs no longer delay";
+            dispatch(effect, effClose);
+            return output;
+        };
+        std::vector<Stereo> renders;
+        for (std::size_t i = 0; i <= move.values.size(); ++i)
+            renders.push_back(render(static_cast<int>(i), false));
+        expectCrossfades(render(0, true), renders, changeAt);
+    }
 }
 
 #endif

@@ -56,12 +56,18 @@ void closeLibrary(void* library)
 #endif
 
 VstIntPtr versionAnswer = kVstVersion;
+std::atomic<int> ioChangedCalls{0};
 
 namespace
 {
 
 VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
+    if (opcode == audioMasterIOChanged)
+    {
+        ++ioChangedCalls;
+        return 1;
+    }
     return opcode == audioMasterVersion ? versionAnswer : 0;
 }
 

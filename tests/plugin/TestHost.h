@@ -5,6 +5,7 @@
 
 #include "vst/AEffect.h"
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ extern const char* const kPluginFileName; // "MultibandOrvexMaximizer.so" / ".dl
 
 // What the host callback answers to audioMasterVersion (2400 unless a test changes it).
 extern VstIntPtr versionAnswer;
+// How often any effect asked the host to re-read its latency (audioMasterIOChanged).
+extern std::atomic<int> ioChangedCalls;
 
 // A fresh temporary folder holding a copy of the multiband plug-in and,
 // optionally, a library copied beside it under the inner maximizer's name.
