@@ -144,9 +144,7 @@ bool BandSplitter::reserve(int maxBlock, int queued)
             // The queue moves on to a fresh chunk before the last one is read
             // out, so at least two full chunks are kept.
             const long long wanted = std::max<long long>(inputFrames * kSampleBytes, 2LL * ChunkedQueue::kChunkCapacity);
-            const int bytes = static_cast<int>(std::min<long long>(wanted, kMaxFrames));
-            complete &= input[i].write(nullptr, bytes) == bytes;
-            input[i].consumeBytes(bytes);
+            complete &= input[i].reserve(static_cast<int>(std::min<long long>(wanted, kMaxFrames)));
         } else {
             complete &= history[i].reserve(bytesOf(2 * (longest + maxBlock + queued)));
         }
@@ -244,8 +242,8 @@ void BandSplitter::prime()
             overlap[i].release();
             continue;
         }
+        // Slots flagged silent are never read, so the ring itself needs no clearing.
         std::memset(slotFlags[i].data(), 0, static_cast<std::size_t>(slotFlags[i].size()));
-        std::memset(spectrumRing[i].data(), 0, static_cast<std::size_t>(spectrumRing[i].size()));
         std::memset(overlap[i].data(), 0, static_cast<std::size_t>(overlap[i].size()));
     }
     if (fixedDelay >= 0) {
@@ -260,8 +258,14 @@ void BandSplitter::applyStreamDelay(int channel)
     const int visible = output[channel].unread() / kSampleBytes - outputSkip[channel];
     const long long buffered = static_cast<long long>(input[channel].queued() / kSampleBytes) + visible;
     if (buffered < fixedDelay) {
-        // Zeros ahead of the output of the queued input.
-        output[channel].append(nullptr, bytesOf(static_cast<int>(fixedDelay - buffered)));
+        // Zeros ahead of the output of the queued input. On a fresh stream
+        // up to hopOffset of them go in as silent input instead, which moves
+        // the hop boundaries without changing the delay.
+        const int missing = static_cast<int>(fixedDelay - buffered);
+        int lead = 0;
+        if (transformSize > 0 && buffered == 0)
+            lead = input[channel].write(nullptr, bytesOf(std::min(hopOffset % hop(), missing))) / kSampleBytes;
+        output[channel].append(nullptr, bytesOf(missing - lead));
         return;
     }
     int excess = static_cast<int>(buffered - fixedDelay);

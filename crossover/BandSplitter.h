@@ -89,6 +89,11 @@ public:
     // them allocates nothing. Set-up only; false when memory ran out.
     bool reserve(int maxBlock, int queued);
 
+    // With a fixed stream delay, a fresh stream's first hop completes
+    // `frames` (taken modulo the hop) earlier than it would: splitters that
+    // run side by side can so spread their transforms over different blocks.
+    void setHopOffset(int frames) { hopOffset = frames < 0 ? 0 : frames; }
+
     int fftSize() const { return transformSize; }
     int hop() const { return transformSize / 2; }
     int kernelLength() const { return longestKernel; }
@@ -135,4 +140,5 @@ private:
 
     int partitions = 0;
     int fixedDelay = -1;
+    int hopOffset = 0;
 };

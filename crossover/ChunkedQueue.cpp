@@ -150,3 +150,31 @@ void ChunkedQueue::clear()
     firstChunkOffset = 0;
     queuedBytes = 0;
 }
+
+bool ChunkedQueue::reserve(int bytes)
+{
+    // Room left in the last chunk, then whole spare chunks.
+    long long room = 0;
+    if (chunkCount() > 0)
+        room = kChunkCapacity - chunkAt(chunkCount() - 1)->size();
+    room += static_cast<long long>(spareCount()) * kChunkCapacity;
+    while (room < bytes) {
+        auto* chunk = new (std::nothrow) GrowableBuffer;
+        if (!chunk)
+            return false;
+        chunk->resize(kChunkCapacity);
+        if (chunk->size() != kChunkCapacity || !pushPointer(spareChunks, chunk)) {
+            delete chunk;
+            return false;
+        }
+        std::memset(chunk->data(), 0, kChunkCapacity);
+        chunk->resize(0);
+        room += kChunkCapacity;
+    }
+    // The chunk list itself must not grow on the audio path either.
+    const int listBytes = chunks.size();
+    const int wantedList = listBytes + (spareCount() + 1) * static_cast<int>(sizeof(GrowableBuffer*));
+    chunks.resize(wantedList);
+    chunks.resize(listBytes);
+    return chunks.capacity() >= wantedList;
+}

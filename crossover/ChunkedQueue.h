@@ -35,6 +35,10 @@ public:
 
     // Empties the queue, keeping every chunk for reuse.
     void clear();
+    // Keeps enough spare chunks that writing `bytes` more than are queued
+    // allocates nothing; new chunks are touched once here. False when memory
+    // ran out.
+    bool reserve(int bytes);
 
     // Unread bytes.
     int queued() const { return queuedBytes; }

@@ -59,7 +59,8 @@ const CrossoverDesign& Crossover::latestDesign() const
 
 std::unique_ptr<Crossover::Update> Crossover::prepare(std::unique_ptr<const CrossoverDesign> design,
                                                       const Basis& basis, bool restart, int maxBlock,
-                                                      double sampleRate)
+                                                      double sampleRate,
+                                                      std::vector<std::unique_ptr<BandSplitter>>* spares)
 {
     auto update = std::make_unique<Update>();
     const int needed = design->minimumDelay();
@@ -76,9 +77,17 @@ std::unique_ptr<Crossover::Update> Crossover::prepare(std::unique_ptr<const Cros
             continue;
         if (update->kind == Update::Kind::crossfade && design->sameBand(b, *basis.design))
             continue;
-        auto splitter = std::make_unique<BandSplitter>();
+        std::unique_ptr<BandSplitter> splitter;
+        if (spares != nullptr && !spares->empty()) {
+            splitter = std::move(spares->back());
+            spares->pop_back();
+        } else {
+            splitter = std::make_unique<BandSplitter>();
+        }
         splitter->setKernel(design->kernel(b));
         splitter->setStreamDelay(update->delay - design->centreDelay(b));
+        // Bands started together take their hops in different blocks.
+        splitter->setHopOffset(b * splitter->hop() / kBands);
         const int history = update->kind == Update::Kind::restart ? 0 : historyNeeded(*splitter);
         splitter->reserve(maxBlock, history);
         update->splitters[b] = std::move(splitter);
@@ -260,13 +269,13 @@ void Crossover::writeHistory(const float* const* inputs, int n)
     historyValid = std::min(kHistoryFrames, historyValid + n);
 }
 
-// Runs and drops history frames: at least this block's worth plus one hop,
-// and enough that the whole history is through within about one fade.
+// Runs and drops history frames: this block's worth and enough that the whole
+// history is through within about one fade, so at least one hop per block.
 void Crossover::catchUp(Lane& lane, int n)
 {
     BandSplitter& splitter = *lane.splitter;
     const int hop = std::max(splitter.hop(), 1);
-    long long budget = static_cast<long long>(n) + hop + static_cast<long long>(lane.history) * n / fadeFrames;
+    long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fadeFrames;
     while (lane.discard > 0 && budget > 0) {
         const int wanted = splitter.hop() > 0 ? std::min(lane.discard, hop) : lane.discard;
         const int ready = std::min(splitter.run(wanted), wanted);

@@ -96,8 +96,11 @@ public:
     // more. Splitters are made for the bands whose kernels differ from the
     // basis design (all bands for growth and restart), sized for blocks of up
     // to maxBlock frames and primed. Allocates; no lock needed.
+    // Splitters from `spares` (retired ones, handed back by publish) are
+    // reused before new ones are made: their memory is already there.
     static std::unique_ptr<Update> prepare(std::unique_ptr<const CrossoverDesign> design, const Basis& basis,
-                                           bool restart, int maxBlock, double sampleRate);
+                                           bool restart, int maxBlock, double sampleRate,
+                                           std::vector<std::unique_ptr<BandSplitter>>* spares = nullptr);
 
     // Publishes the update when the basis it was prepared against still holds
     // (false otherwise: prepare again). A waiting update it replaces, and

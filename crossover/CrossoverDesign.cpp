@@ -15,7 +15,7 @@ bool sameEdges(const BandEdges& a, const BandEdges& b)
 std::shared_ptr<const PartitionedKernel> designBand(const BandEdges& edges, double sampleRate)
 {
     BandKernel kernel;
-    designBandKernel(kernel, CrossoverDesign::bandHalfLength(edges, sampleRate), edges, sampleRate);
+    designBandKernel(kernel, CrossoverDesign::upperEdgeMinimum(edges, sampleRate), edges, sampleRate);
     kernel.setChannelCount(2);
     return std::make_shared<const PartitionedKernel>(kernel);
 }
@@ -52,12 +52,11 @@ std::unique_ptr<const CrossoverDesign> CrossoverDesign::create(const CrossoverSe
     return design;
 }
 
-int CrossoverDesign::bandHalfLength(const BandEdges& edges, double sampleRate)
+int CrossoverDesign::upperEdgeMinimum(const BandEdges& edges, double sampleRate)
 {
-    int minimum = kKernelStep;
-    if (edges.upperHz != 0.0f)
-        minimum = estimateKernelLength(kKernelStep, BandEdges{edges.upperHz, 0.0f, edges.upperOrder, 0}, sampleRate);
-    return estimateKernelLength(minimum, edges, sampleRate);
+    if (edges.upperHz == 0.0f)
+        return kKernelStep;
+    return estimateKernelLength(kKernelStep, BandEdges{edges.upperHz, 0.0f, edges.upperOrder, 0}, sampleRate);
 }
 
 void CrossoverDesign::measureDelay()

@@ -38,17 +38,16 @@ public:
     static std::unique_ptr<const CrossoverDesign> passThrough();
 
     // Designs the bands for `settings`. Each band's kernel is as long as its
-    // own response needs (see bandHalfLength); a band whose edges equal those
+    // own response needs, and at least upperEdgeMinimum; a band whose edges equal those
     // of the same band in `base` (at the same rate) takes over base's kernel
     // instead of designing it again. Allocates; may throw std::bad_alloc.
     static std::unique_ptr<const CrossoverDesign> create(const CrossoverSettings& settings,
                                                          const CrossoverDesign* base);
 
-    // The half length band `edges` gets: at least the length its own response
-    // needs, and at least what a high-pass at its upper edge needs. The
-    // second term matters for a low, steep low-pass, whose response rises so
-    // slowly that it still looks silent after the first 256 samples.
-    static int bandHalfLength(const BandEdges& edges, double sampleRate);
+    // The shortest half length a band may get: what a high-pass at its upper
+    // edge needs. A low, steep low-pass rises so slowly that its response
+    // still looks silent after the first 256 samples; this keeps it whole.
+    static int upperEdgeMinimum(const BandEdges& edges, double sampleRate);
 
     const CrossoverSettings& settings() const { return inputs; }
     // False for the pass-through design.

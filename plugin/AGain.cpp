@@ -24,6 +24,8 @@ constexpr VstInt32 kInnerSetupParam = 15;
 constexpr int kInnerNameSize = 64;
 constexpr int kForwardedNameLen = 32;
 constexpr float kDefaultSlope = 0.21428572f; // slope step 2, 24 dB/oct
+// Enough retired splitters kept for the largest change: one per band.
+constexpr std::size_t kSpareSplitters = AGain::kNumBands;
 const double kDefaultFrequencies[AGain::kNumCrossovers] = {200.0, 1000.0, 4000.0, 10000.0};
 
 // Normalised value of a crossover frequency, as the display maps it at 44100 Hz.
@@ -525,7 +527,7 @@ void AGain::rebuildCrossovers(bool restart)
         try
         {
             update = Crossover::prepare(CrossoverDesign::create(settings, basis.design), basis, restart,
-                                        getBlockSize(), rate);
+                                        getBlockSize(), rate, &spareSplitters);
         }
         catch (const std::bad_alloc&)
         {
@@ -541,6 +543,19 @@ void AGain::rebuildCrossovers(bool restart)
         }
         // Not published: the audio thread finished a change meanwhile, so the
         // update was prepared against a state that is gone; prepare again.
+        // Splitters no longer used, or never published, serve the next design.
+        auto recycle = [this](std::unique_ptr<BandSplitter>& splitter) {
+            if (splitter && spareSplitters.size() < kSpareSplitters)
+                spareSplitters.push_back(std::move(splitter));
+        };
+        for (auto& splitter : garbage.splitters)
+            recycle(splitter);
+        for (auto& replaced : garbage.updates)
+            for (auto& splitter : replaced->splitters)
+                recycle(splitter);
+        if (update)
+            for (auto& splitter : update->splitters)
+                recycle(splitter);
         if (published)
         {
             reportLatency(delay);

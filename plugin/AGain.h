@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class AGain : public AudioEffectX
 {
@@ -103,6 +104,9 @@ private:
     Platform::EffectLock designLock;
     void* innerLibrary = nullptr;
     Crossover crossover;
+    // Retired splitters kept for the next design (under designLock), so a
+    // move reuses memory instead of allocating and touching it afresh.
+    std::vector<std::unique_ptr<BandSplitter>> spareSplitters;
     GrowableBuffer sumLeft;
     GrowableBuffer sumRight;
     AEffect* instances[kNumInstances] = {};
