@@ -155,8 +155,16 @@ bool ChunkedQueue::reserve(int bytes)
 {
     // Room left in the last chunk, then whole spare chunks.
     long long room = 0;
-    if (chunkCount() > 0)
-        room = kChunkCapacity - chunkAt(chunkCount() - 1)->size();
+    if (chunkCount() > 0) {
+        // The last chunk is filled up to the full capacity before the next is taken.
+        GrowableBuffer* last = chunkAt(chunkCount() - 1);
+        const int held = last->size();
+        last->resize(kChunkCapacity);
+        if (last->size() != kChunkCapacity)
+            return false;
+        last->resize(held);
+        room = kChunkCapacity - held;
+    }
     room += static_cast<long long>(spareCount()) * kChunkCapacity;
     while (room < bytes) {
         auto* chunk = new (std::nothrow) GrowableBuffer;
