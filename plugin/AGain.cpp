@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -24,6 +25,8 @@ constexpr VstInt32 kInnerSetupParam = 15;
 constexpr int kInnerNameSize = 64;
 constexpr int kForwardedNameLen = 32;
 constexpr float kDefaultSlope = 0.21428572f; // slope step 2, 24 dB/oct
+// An instance latency above this many seconds of audio cannot be true.
+constexpr double kAbsurdLatencySeconds = 10.0;
 // Enough retired splitters kept for the largest change: one per band.
 constexpr std::size_t kSpareSplitters = AGain::kNumBands;
 const double kDefaultFrequencies[AGain::kNumCrossovers] = {200.0, 1000.0, 4000.0, 10000.0};
@@ -90,9 +93,12 @@ AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNu
     crossover.reserveBlock(getBlockSize());
     copyText(programName, "Default", kVstMaxProgNameLen);
     loadInnerMaximizer();
+    reserveAlignment();
+    readInstanceLatencies();
+    bandAlignment = alignmentTarget;
     // Until the first design the input passes through band 1, delayed so
     // that the whole effect delays it by exactly the latency reported.
-    crossover.restart(std::max(0, kInitialDelay - 2 * instanceDelay()));
+    crossoverDelay.store(crossover.restart(std::max(0, kInitialDelay - instanceLatencyTotal.load())));
 }
 
 AGain::~AGain()
@@ -197,6 +203,10 @@ void AGain::setSampleRate(float newSampleRate)
     if (designedAtRate)
         return;
     AudioEffectX::setSampleRate(newSampleRate);
+    {
+        Platform::ScopedLock hold(effectLock);
+        reserveAlignment();
+    }
     rebuildCrossovers(true);
     forwardToInstances(effSetSampleRate, 0, newSampleRate);
 }
@@ -209,7 +219,9 @@ void AGain::resume()
     {
         Platform::ScopedLock hold(effectLock);
         const bool designed = crossover.latestDesign().designed();
-        delay = crossover.restart(designed ? 0 : std::max(0, kInitialDelay - 2 * instanceDelay()));
+        delay = crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load()));
+        for (BandDelay& line : bandDelays)
+            line.clear();
     }
     reportLatency(delay);
 }
@@ -222,6 +234,7 @@ void AGain::setBlockSize(VstInt32 newBlockSize)
         Platform::ScopedLock hold(effectLock);
         ensureSumCapacity(newBlockSize);
         crossover.reserveBlock(newBlockSize);
+        reserveAlignment();
     }
     forwardToInstances(effSetBlockSize, newBlockSize, 0.0f);
 }
@@ -242,7 +255,9 @@ AEffect* AGain::forwardedInstance(VstInt32 index, VstInt32& innerIndex) const
     if (index < kNumOwnParams || index >= kNumParams)
         return nullptr;
     innerIndex = (index - kNumOwnParams) % kNumForwardedParams;
-    return instances[(index - kNumOwnParams) / kNumForwardedParams];
+    AEffect* instance = instances[(index - kNumOwnParams) / kNumForwardedParams];
+    // An inner plug-in with fewer parameters answers only for those it has.
+    return instance != nullptr && innerIndex < instance->numParams ? instance : nullptr;
 }
 
 void AGain::setParameter(VstInt32 index, float value)
@@ -369,8 +384,14 @@ void AGain::getForwardedName(VstInt32 index, char* text)
 {
     VstInt32 inner = 0;
     AEffect* instance = forwardedInstance(index, inner);
-    if (instance == nullptr || text == nullptr)
+    if (text == nullptr)
         return;
+    if (instance == nullptr)
+    {
+        if (instances[(index - kNumOwnParams) / kNumForwardedParams] != nullptr)
+            copyText(text, "", kForwardedNameLen); // beyond the inner plug-in's parameters
+        return;
+    }
     char innerName[kInnerNameSize] = {};
     callInstance(instance, effGetParamName, inner, 0, innerName);
     innerName[kInnerNameSize - 1] = '\0'; // an inner plug-in that fills the buffer is still cut safely
@@ -435,22 +456,30 @@ void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFra
     else
         zeroChannels(outputs, sampleFrames);
     crossover.release(sampleFrames);
+    followInstanceLatencies(sampleFrames);
 }
 
 void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames)
 {
     float* sums[2] = {sumLeft.as<float>(), sumRight.as<float>()};
     zeroChannels(sums, frames);
+    const bool aligning = alignmentInUse();
     for (int band = 0; band < kNumBands; ++band)
     {
         // A missing instance passes its band through unchanged.
         float* const* result = bands[band];
-        if (AEffect* instance = instances[band])
+        if (runInstance(instances[band], bands[band], outputs, frames))
         {
-            zeroChannels(outputs, frames);
-            instance->process(instance, bands[band], outputs, frames);
             result = outputs;
         }
+        else if (aligning && frames > 0)
+        {
+            for (int c = 0; c < 2; ++c)
+                std::memcpy(outputs[c], bands[band][c], sizeof(float) * static_cast<std::size_t>(frames));
+            result = outputs;
+        }
+        if (aligning)
+            bandDelays[band].run(outputs, frames, bandAlignment[band]);
         if (!isOn(bandEnable[band].load(std::memory_order_relaxed)))
             continue;
         for (int c = 0; c < 2; ++c)
@@ -461,10 +490,9 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
                 to[i] += from[i];
         }
     }
-    if (AEffect* master = instances[kMasterInstance])
+    fadeForAlignment(sums, frames);
+    if (runInstance(instances[kMasterInstance], sums, outputs, frames))
     {
-        zeroChannels(outputs, frames);
-        master->process(master, sums, outputs, frames);
     }
     else if (frames > 0)
     {
@@ -486,12 +514,29 @@ void AGain::processSilence(float** outputs, VstInt32 frames, bool sumsReady)
     float* silence[2] = {sumLeft.as<float>(), sumRight.as<float>()};
     zeroChannels(silence, frames);
     for (AEffect* instance : instances)
-    {
-        if (instance != nullptr)
-            instance->processReplacing(instance, silence, outputs, frames);
-    }
-    if (instances[kMasterInstance] == nullptr)
+        runInstance(instance, silence, outputs, frames);
+    if (!usable(instances[kMasterInstance]))
         zeroChannels(outputs, frames);
+}
+
+bool AGain::usable(const AEffect* instance)
+{
+    return instance != nullptr && (instance->process != nullptr || instance->processReplacing != nullptr);
+}
+
+// The accumulating entry when the instance has it, else the replacing one
+// (plug-ins written only for the latter may leave the former null); the
+// outputs are zeroed first either way. False when the instance has neither.
+bool AGain::runInstance(AEffect* instance, float** inputs, float** outputs, VstInt32 frames)
+{
+    if (!usable(instance))
+        return false;
+    zeroChannels(outputs, frames);
+    if (instance->process != nullptr)
+        instance->process(instance, inputs, outputs, frames);
+    else
+        instance->processReplacing(instance, inputs, outputs, frames);
+    return true;
 }
 
 void AGain::zeroChannels(float** channels, VstInt32 frames)
@@ -564,16 +609,124 @@ void AGain::rebuildCrossovers(bool restart)
     }
 }
 
-int AGain::instanceDelay() const
+// An instance's latency as the bands are aligned to it: what it reports,
+// but 0 for a missing instance and for a value that cannot be true (negative,
+// or above 10 s of audio), which is said once on standard error.
+int AGain::instanceLatency(int index)
 {
-    const AEffect* master = instances[kMasterInstance];
-    return master != nullptr ? std::max(0, master->initialDelay) : 0;
+    const AEffect* instance = instances[index];
+    if (!usable(instance))
+        return 0;
+    const VstInt32 reported = instance->initialDelay;
+    if (reported >= 0 && reported <= kAbsurdLatencySeconds * static_cast<double>(getSampleRate()))
+        return reported;
+    if (!absurdLatencySaid[index])
+    {
+        absurdLatencySaid[index] = true;
+        std::fprintf(stderr, "%s: inner instance %d reports a latency of %d samples; taken as 0\n", kEffectName,
+                     index + 1, static_cast<int>(reported));
+    }
+    return 0;
 }
 
-void AGain::reportLatency(int crossoverDelay)
+// Band b waits (largest band latency - its own) samples, so all bands reach
+// the sum together; the effect's latency counts the largest band latency and
+// the master's. True when anything changed.
+bool AGain::readInstanceLatencies()
 {
-    const VstInt32 latency = crossoverDelay + 2 * instanceDelay();
-    if (latency == cEffect.initialDelay)
+    bool changed = false;
+    for (int i = 0; i < kNumInstances; ++i)
+    {
+        const int latency = instanceLatency(i);
+        changed |= latency != latencies[i];
+        latencies[i] = latency;
+    }
+    const int largest = *std::max_element(latencies, latencies + kNumBands);
+    for (int band = 0; band < kNumBands; ++band)
+        alignmentTarget[band] = std::min(largest - latencies[band], bandDelays[band].longestDelay(getBlockSize()));
+    instanceLatencyTotal.store(largest + latencies[kMasterInstance]);
+    return changed;
+}
+
+// After every block: an instance whose latency changed (one that reports it
+// only once it has processed audio, or a lookahead setting) changes the
+// latency at once, and a new band alignment enters behind a fade out and in.
+void AGain::followInstanceLatencies(VstInt32 frames)
+{
+    if (alignmentFade != AlignmentFade::none)
+    {
+        alignmentPosition += frames;
+        if (alignmentPosition >= fadeFrames())
+        {
+            alignmentPosition = 0;
+            if (alignmentFade == AlignmentFade::out)
+            {
+                bandAlignment = alignmentTarget;
+                alignmentFade = AlignmentFade::in;
+            }
+            else
+            {
+                alignmentFade = AlignmentFade::none;
+            }
+        }
+    }
+    if (!readInstanceLatencies())
+        return;
+    if (alignmentTarget != bandAlignment && alignmentFade != AlignmentFade::out)
+    {
+        alignmentFade = AlignmentFade::out;
+        alignmentPosition = 0;
+    }
+    publishLatency();
+}
+
+bool AGain::alignmentInUse() const
+{
+    if (alignmentFade != AlignmentFade::none)
+        return true;
+    return std::any_of(bandAlignment.begin(), bandAlignment.end(), [](int delay) { return delay != 0; });
+}
+
+int AGain::fadeFrames()
+{
+    return std::max(1, static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(getSampleRate())));
+}
+
+// Raised-cosine fade of the band sum while the band alignment changes.
+void AGain::fadeForAlignment(float** sums, VstInt32 frames)
+{
+    if (alignmentFade == AlignmentFade::none)
+        return;
+    const double length = fadeFrames();
+    for (VstInt32 i = 0; i < frames; ++i)
+    {
+        const double at = std::min(1.0, (alignmentPosition + i) / length);
+        const double rise = 0.5 - 0.5 * std::cos(3.14159265358979323846 * at);
+        const float gain = static_cast<float>(alignmentFade == AlignmentFade::out ? 1.0 - rise : rise);
+        sums[0][i] *= gain;
+        sums[1][i] *= gain;
+    }
+}
+
+void AGain::reserveAlignment()
+{
+    // Room for a second of difference between band latencies; a larger one
+    // is aligned as far as that goes.
+    const int room = static_cast<int>(std::lround(static_cast<double>(getSampleRate())));
+    for (BandDelay& line : bandDelays)
+        line.reserve(room, std::max(getBlockSize(), 1));
+}
+
+void AGain::reportLatency(int delay)
+{
+    crossoverDelay.store(delay);
+    publishLatency();
+}
+
+void AGain::publishLatency()
+{
+    const int latency = crossoverDelay.load() + instanceLatencyTotal.load();
+    if (reportedLatency.exchange(latency) == latency)
         return;
     setInitialDelay(latency);
     ioChanged();

@@ -20,9 +20,11 @@
 
 #include "crossover/Crossover.h"
 #include "crossover/GrowableBuffer.h"
+#include "plugin/BandDelay.h"
 #include "plugin/Platform.h"
 #include "vst/AudioEffectX.h"
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -87,9 +89,23 @@ private:
     // the settings equal those of the newest design. Holds the effect lock
     // only to read the crossover's state and to publish. Allocates.
     void rebuildCrossovers(bool restart = false);
-    // Stores the latency for a crossover delay and tells the host when it changed.
-    void reportLatency(int crossoverDelay);
-    int instanceDelay() const;
+    // Stores the crossover's delay and reports the latency (publishLatency).
+    void reportLatency(int delay);
+    // Stores crossover delay + largest band-instance latency + master latency
+    // as the latency and tells the host when it changed. Any thread.
+    void publishLatency();
+
+    // Inner instances' latencies and the band alignment that follows them;
+    // all under the effect lock.
+    int instanceLatency(int index);
+    bool readInstanceLatencies();
+    void followInstanceLatencies(VstInt32 frames);
+    bool alignmentInUse() const;
+    void fadeForAlignment(float** sums, VstInt32 frames);
+    int fadeFrames();
+    void reserveAlignment();
+    static bool usable(const AEffect* instance);
+    static bool runInstance(AEffect* instance, float** inputs, float** outputs, VstInt32 frames);
 
     // Audio path pieces, all called under the effect lock.
     bool ensureSumCapacity(VstInt32 frames);
@@ -107,6 +123,20 @@ private:
     // Retired splitters kept for the next design (under designLock), so a
     // move reuses memory instead of allocating and touching it afresh.
     std::vector<std::unique_ptr<BandSplitter>> spareSplitters;
+
+    // Band alignment after the band instances.
+    enum class AlignmentFade { none, out, in };
+    BandDelay bandDelays[kNumBands];
+    int latencies[kNumInstances] = {};
+    std::array<int, kNumBands> bandAlignment{};
+    std::array<int, kNumBands> alignmentTarget{};
+    AlignmentFade alignmentFade = AlignmentFade::none;
+    int alignmentPosition = 0;
+    bool absurdLatencySaid[kNumInstances] = {};
+    // The latency's parts, and the latency last reported.
+    std::atomic<int> crossoverDelay{0};
+    std::atomic<int> instanceLatencyTotal{0};
+    std::atomic<int> reportedLatency{kInitialDelay};
     GrowableBuffer sumLeft;
     GrowableBuffer sumRight;
     AEffect* instances[kNumInstances] = {};

@@ -474,6 +474,113 @@ TEST(RealInner, AllBandsOffGivesTheMastersSilence)
 // ---------------------------------------------------------------------------
 // Live changes: crossover moves while audio plays.
 
+// ---------------------------------------------------------------------------
+// Replacement inner maximizers: missing entries, late and per-band latencies.
+
+namespace
+{
+
+// The test inner plug-in copied beside the effect, with its quirks set.
+struct QuirkyInner
+{
+    QuirkyInner(int delay, int quirks) : folder(ORVEX_TEST_INNER_PATH), library(openLibrary(folder.innerPath()))
+    {
+        reinterpret_cast<void (*)(int, int, int)>(librarySymbol(library, "orvexTestConfigure"))(-1, 0, delay);
+        reinterpret_cast<void (*)(int)>(librarySymbol(library, "orvexTestSetQuirks"))(quirks);
+    }
+    ~QuirkyInner() { closeLibrary(library); }
+    PluginFolder folder;
+    void* library;
+};
+
+constexpr int kNoProcess = 1, kLateLatency = 2, kLatencyParameter = 4, kNoProcessReplacing = 8, kTwoParameters = 16;
+
+} // namespace
+
+TEST(AnyInner, MissingEntriesNeverCrashAndTheBandsStillSum)
+{
+    for (int quirks : {kNoProcess, kNoProcess | kNoProcessReplacing})
+    {
+        SCOPED_TRACE(quirks);
+        QuirkyInner inner(0, quirks);
+        Plugin plugin(inner.folder);
+        AEffect* effect = startEffect(plugin);
+        ASSERT_NE(effect, nullptr);
+        const Model model = modelOf(effect, true);
+        const std::size_t at = 700;
+        const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len);
+        const Stereo output = runStream(effect, impulse(length, at, 1.0f), randomBlocks(2), false);
+        EXPECT_LT(largestError(output, expectedResponse(model, {true, true, true, true, true}, length, at,
+                                                        effect->initialDelay, 1.0)),
+                  kTolerance);
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(AnyInner, LatencyReportedAfterTheFirstBlockIsFollowedAtOnce)
+{
+    constexpr int kLate = 480;
+    for (int blockSize : {1, 512, -9})
+    {
+        SCOPED_TRACE(blockSize);
+        QuirkyInner inner(kLate, kLateLatency);
+        Plugin plugin(inner.folder);
+        AEffect* effect = startEffect(plugin);
+        ASSERT_NE(effect, nullptr);
+        const Model model = modelOf(effect, true);
+        EXPECT_EQ(effect->initialDelay, model.streamDelay); // nothing reported yet
+        const int calls = ioChangedCalls.load();
+        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(9);
+        const std::size_t at = 1500;
+        const std::size_t length = at + static_cast<std::size_t>(model.streamDelay + 2 * kLate + 2 * model.len);
+        const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, false);
+        EXPECT_EQ(effect->initialDelay, model.streamDelay + 2 * kLate);
+        EXPECT_EQ(ioChangedCalls.load() - calls, 1);
+        EXPECT_LT(largestError(output, expectedResponse(model, {true, true, true, true, true}, length, at,
+                                                        effect->initialDelay, 1.0)),
+                  kTolerance);
+        dispatch(effect, effClose);
+    }
+}
+
+TEST(AnyInner, BandsWithDifferentLatenciesAreAlignedAndTheNamesOfMissingParametersEmpty)
+{
+    const int bandLatency[5] = {0, 100, 250, 500, 1000};
+    QuirkyInner inner(0, kLatencyParameter | kTwoParameters);
+    Plugin plugin(inner.folder);
+    AEffect* effect = startEffect(plugin);
+    ASSERT_NE(effect, nullptr);
+    for (int b = 0; b < 5; ++b)
+        effect->setParameter(effect, 13 + 6 * b, static_cast<float>(bandLatency[b]) / 1000.0f);
+    // An inner plug-in with two parameters answers for those; the rest read 0 with no name.
+    EXPECT_NEAR(effect->getParameter(effect, 13 + 6 * 4), 1.0f, 1e-6f);
+    EXPECT_EQ(effect->getParameter(effect, 13 + 3), 0.0f);
+    EXPECT_EQ(textOf(effect, effGetParamName, 13 + 3), "");
+    const Model model = modelOf(effect, true);
+    const Stereo silence{std::vector<float>(8000), std::vector<float>(8000)};
+    runStream(effect, silence, fixedBlocks(256), false); // the new alignment fades in
+    EXPECT_EQ(effect->initialDelay, model.streamDelay + 1000);
+    const std::size_t at = 600;
+    const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len);
+    const Stereo output = runStream(effect, impulse(length, at, 1.0f), fixedBlocks(256), false);
+    EXPECT_LT(largestError(output, expectedResponse(model, {true, true, true, true, true}, length, at,
+                                                    effect->initialDelay, 1.0)),
+              kTolerance);
+    // Unaligned, the bands would leave at their own times: far from the model.
+    std::vector<double> unaligned(length, 0.0);
+    for (int b = 0; b < 5; ++b)
+    {
+        std::array<bool, 5> one{};
+        one[static_cast<std::size_t>(b)] = true;
+        const std::vector<double> band = expectedResponse(model, one, length, at,
+                                                          model.streamDelay + bandLatency[b], 1.0);
+        for (std::size_t t = 0; t < length; ++t)
+            unaligned[t] += band[t];
+    }
+    EXPECT_GT(largestError(output, unaligned), 0.1);
+    dispatch(effect, effClose);
+}
+
 TEST(LiveChange, BeforeAnySampleRateTheInputLeavesUnchangedAtTheReportedLatency)
 {
 #ifdef ORVEX_TEST_REAL_INNER_PATH

@@ -27,7 +27,18 @@ struct Settings
     int delay = 0;
 };
 
+// Ways a replacement maximizer may differ from ours.
+enum Quirk
+{
+    kNoProcess = 1,          // the accumulating entry is null
+    kLateLatency = 2,        // initialDelay reads 0 until the first processed block
+    kLatencyParameter = 4,   // parameter 0 sets the delay: value x 1000 samples
+    kNoProcessReplacing = 8, // the replacing entry is null
+    kTwoParameters = 16,     // only two parameters
+};
+
 Settings settings;
+int quirks = 0;
 int created = 0;
 // Called whenever an instance is told a sample rate, before it records the call.
 void (*rateHook)(void*) = nullptr;
@@ -50,13 +61,14 @@ std::string number(double value)
 class TestInner : public AudioEffectX
 {
 public:
-    TestInner(audioMasterCallback host, int id) : AudioEffectX(host, 1, kNumParams), id(id)
+    TestInner(audioMasterCallback host, int id)
+        : AudioEffectX(host, 1, (quirks & kTwoParameters) != 0 ? 2 : kNumParams), id(id)
     {
         setNumInputs(2);
         setNumOutputs(2);
-        setInitialDelay(settings.delay);
-        for (auto& line : delayLines)
-            line.assign(static_cast<std::size_t>(settings.delay) + 1, 0.0f);
+        setDelay(settings.delay);
+        if ((quirks & kLateLatency) != 0)
+            setInitialDelay(0);
         record(id, "host " + number(static_cast<double>(host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f))) +
                        " " + number(static_cast<double>(host(nullptr, audioMasterGetSampleRate, 0, 0, nullptr, 0.0f))));
     }
@@ -78,6 +90,8 @@ public:
         record(id, "set " + number(index) + " " + number(value));
         if (index >= 0 && index < kNumParams)
             values[index] = value;
+        if (index == 0 && (quirks & kLatencyParameter) != 0)
+            setDelay(static_cast<int>(value * 1000.0f + 0.5f));
     }
 
     float getParameter(VstInt32 index) override
@@ -111,8 +125,18 @@ public:
     }
 
 private:
+    void setDelay(int delay)
+    {
+        setInitialDelay(delay);
+        for (auto& line : delayLines)
+            line.assign(static_cast<std::size_t>(delay) + 1, 0.0f);
+        position = 0;
+    }
+
     void run(float** inputs, float** outputs, VstInt32 frames, bool accumulate)
     {
+        if ((quirks & kLateLatency) != 0 && frames > 0)
+            setInitialDelay(settings.delay);
         const std::size_t length = delayLines[0].size();
         for (VstInt32 i = 0; i < frames; ++i)
         {
@@ -143,7 +167,18 @@ TEST_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)
         record(id, "refused");
         return nullptr;
     }
-    return (new TestInner(host, id))->getAeffect();
+    AEffect* effect = (new TestInner(host, id))->getAeffect();
+    if ((quirks & kNoProcess) != 0)
+        effect->process = nullptr;
+    if ((quirks & kNoProcessReplacing) != 0)
+        effect->processReplacing = nullptr;
+    return effect;
+}
+
+// Sets the quirks (see Quirk) of the instances created from now on.
+TEST_EXPORT void orvexTestSetQuirks(int flags)
+{
+    quirks = flags;
 }
 
 // Resets the log and the creation count and sets how the next instances behave:
@@ -152,6 +187,7 @@ TEST_EXPORT AEffect* ORVEX_VSTCALL VSTPluginMain(audioMasterCallback host)
 TEST_EXPORT void orvexTestConfigure(int failAtCreation, int nameLength, int delay)
 {
     settings = Settings{failAtCreation, nameLength, delay};
+    quirks = 0;
     created = 0;
     rateHook = nullptr;
     calls.clear();
