@@ -12,12 +12,14 @@
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -123,7 +125,43 @@ int Commands::info(const std::string& plugin, float sampleRate, int blockSize, s
                       static_cast<double>(instance.getParameter(index)));
         out << line;
     }
+    describeInner(plugin, sampleRate, blockSize, out);
     return 0;
+}
+
+// The maximizer a multiband plug-in loads from its own folder, loaded as the
+// plug-in loads it; its latency is read after one processed block, since some
+// plug-ins publish it only then.
+void Commands::describeInner(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out)
+{
+    const auto slash = plugin.rfind('/');
+    const std::string path = (slash == std::string::npos ? std::string() : plugin.substr(0, slash + 1)) +
+                             "Orvex_Maximizer.so";
+    struct stat file{};
+    if (stat(path.c_str(), &file) != 0)
+        return;
+    try
+    {
+        PluginInstance inner(PluginLibrary::load(path), sampleRate, blockSize);
+        std::vector<float> silence(static_cast<std::size_t>(std::max(blockSize, 1)) * 4);
+        std::vector<float*> inputs, outputs;
+        for (int c = 0; c < inner.numInputs() && c < 2; ++c)
+            inputs.push_back(silence.data() + static_cast<std::size_t>(c) * static_cast<std::size_t>(blockSize));
+        for (int c = 0; c < inner.numOutputs() && c < 2; ++c)
+            outputs.push_back(silence.data() + static_cast<std::size_t>(c + 2) * static_cast<std::size_t>(blockSize));
+        if (inputs.size() == 2 && outputs.size() == 2)
+            inner.process(inputs.data(), outputs.data(), blockSize);
+        out << "Inner plug-in:  " << path << "\n"
+            << "  Effect name:    " << inner.effectName() << "\n"
+            << "  Vendor:         " << inner.vendor() << "\n"
+            << "  Vendor version: " << inner.vendorVersion() << "\n"
+            << "  Parameters:     " << inner.numParams() << "\n"
+            << "  Latency:        " << inner.latency() << " samples after one block\n";
+    }
+    catch (const HostError& error)
+    {
+        out << "Inner plug-in:  " << path << " (cannot be loaded: " << error.what() << ")\n";
+    }
 }
 
 int Commands::render(const RenderOptions& options, std::ostream& out, std::ostream& err)

@@ -44,4 +44,8 @@ public:
     // The output path for an input: -o, else DIR/<name>, else <stem>-orvex.<ext>
     // beside the input.
     static std::string outputFor(const std::string& input, const std::string& outDir);
+
+private:
+    // For `info`: the inner maximizer found beside the plug-in, if any.
+    static void describeInner(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);
 };
