@@ -177,8 +177,12 @@ void BandSplitter::feed(const float* const* inputs, int n)
     if (channelCount != kChannels)
         prime();
     for (int i = 0; i < kChannels; ++i) {
-        if (hasRing(i) && n > 0)
+        if (n <= 0)
+            continue;
+        if (hasRing(i))
             input[i].write(inputs ? inputs[i] : nullptr, bytesOf(n));
+        else
+            output[i].append(nullptr, bytesOf(n)); // out of memory: silent, but on time
     }
 }
 
@@ -281,7 +285,8 @@ void BandSplitter::applyStreamDelay(int channel)
 int BandSplitter::run(int n)
 {
     if (transformSize < 1)
-        return output[0].unread() / kSampleBytes;
+        return std::min(output[0].unread(), channelCount == kChannels ? output[1].unread() : output[0].unread()) /
+               kSampleBytes;
     if (n < 0 || n > kMaxFrames)
         n = 0;
     const int scratchBytes = transformSize * 2 * kComplexBytes;

@@ -614,27 +614,41 @@ TEST(BandSplitter, TwoDifferentKernels)
     }
 }
 
-TEST(BandSplitter, AllocationFailureInSetKernelGivesSilenceNotACrash)
+TEST(BandSplitter, AllocationFailureGivesSilenceOnTimeNotACrash)
 {
+    // Fails what is large: the kernel spectra (in setKernel) or the spectrum
+    // rings (when the first feed primes), never the small stream buffers.
     struct Failing
     {
-        static void* reallocate(void*, std::size_t) { return nullptr; }
-        static void* allocate(std::size_t) { return nullptr; }
+        static void* reallocate(void* block, std::size_t bytes)
+        {
+            return bytes > 200000 ? nullptr : std::realloc(block, bytes);
+        }
+        static void* allocate(std::size_t bytes) { return bytes > 200000 ? nullptr : std::malloc(bytes); }
     };
     const GrowableBuffer::Allocator failing{Failing::reallocate, Failing::allocate};
-    BandSplitter splitter;
-    const BandKernel kernel = makeKernel(randomTaps(1536, 101));
-    GrowableBuffer::setAllocatorForTesting(&failing);
-    splitter.setKernel(kernel);
-    GrowableBuffer::setAllocatorForTesting(nullptr);
+    const BandKernel kernel = makeKernel(randomTaps(16384, 101)); // 256 KiB spectra and rings
+    for (bool failWhilePriming : {false, true}) {
+        SCOPED_TRACE(failWhilePriming);
+        BandSplitter splitter;
+        splitter.setStreamDelay(16383);
+        if (failWhilePriming)
+            splitter.setKernel(kernel);
+        GrowableBuffer::setAllocatorForTesting(&failing);
+        if (!failWhilePriming)
+            splitter.setKernel(kernel);
+        const float* silence[2] = {nullptr, nullptr};
+        splitter.feed(silence, 0);
+        GrowableBuffer::setAllocatorForTesting(nullptr);
 
-    const Stereo in{{denseInput(8192, 0, 102), denseInput(8192, 0, 103)}};
-    Driver driver(splitter);
-    driver.streamAll(in, fixedSize(1024));
-    ASSERT_FALSE(driver.collected.channel[0].empty());
-    for (int c = 0; c < 2; ++c)
-        for (float v : driver.collected.channel[c])
-            ASSERT_EQ(v, 0.0f);
+        const Stereo in{{denseInput(8192, 0, 102), denseInput(8192, 0, 103)}};
+        Driver driver(splitter);
+        driver.streamAll(in, fixedSize(1024));
+        ASSERT_EQ(driver.collected.channel[0].size(), 8192u); // every block was ready
+        for (int c = 0; c < 2; ++c)
+            for (float v : driver.collected.channel[c])
+                ASSERT_EQ(v, 0.0f);
+    }
 }
 
 namespace
