@@ -176,6 +176,25 @@ TEST(MaximizerPlugin, LimitsThroughTheRecordAndSuspendClearsState)
     e->processReplacing(e, nullptr, nullptr, 16);
 }
 
+TEST(MaximizerPlugin, ThresholdDrivesAndReleaseFollowsTheHostRate)
+{
+    {
+        // A quiet tone driven by 12 dB stays below the ceiling: its gain is the drive.
+        OrvexMaximizer effect(modernHost);
+        AEffect* e = effect.getAeffect();
+        e->setParameter(e, OrvexMaximizer::kThreshold, 0.4f);
+        EXPECT_NEAR(samplePeak(runRecord(e, sine(20000, 0.01, 0.1f), 94)), 0.1 * dbToGain(12.0), 1e-4);
+    }
+    for (float rate : {44100.0f, 96000.0f})
+    {
+        OrvexMaximizer effect(modernHost);
+        AEffect* e = effect.getAeffect();
+        e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, rate);
+        const auto process = [&](const Stereo& in) { return runRecord(e, in, 95); };
+        EXPECT_NEAR(0.1, releaseSeconds(rate, 100.0f, process), 2.0 / rate) << "default release at " << rate << " Hz";
+    }
+}
+
 TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
 {
     // Host threads write parameters and the sample rate while the audio thread

@@ -208,8 +208,11 @@ TEST(Parameters, ForwardedToTheInstancesWithPrefixedNames)
     EXPECT_EQ(untouched, 256 - 33);
     EXPECT_EQ(textOf(effect, effGetParamName, 48), "M." + std::string(30, 'f'));
     EXPECT_EQ(textOf(effect, effGetParamName, 40), "5." + std::string(30, 'd'));
-    EXPECT_EQ(textOf(effect, effGetParamLabel, 20), "lab1");
-    EXPECT_EQ(displayOf(effect, 47), "dsp4");
+    // Labels and displays as long: cut to the 8 characters a host allows.
+    EXPECT_EQ(textOf(effect, effGetParamLabel, 20, &untouched), std::string(8, 'b'));
+    EXPECT_EQ(untouched, 256 - 9);
+    EXPECT_EQ(textOf(effect, effGetParamDisplay, 47, &untouched), std::string(8, 'e'));
+    EXPECT_EQ(untouched, 256 - 9);
     EXPECT_EQ(textOf(effect, effGetParamName, 49), "<untouched>");
     EXPECT_EQ(textOf(effect, effGetParamName, -1), "<untouched>");
     dispatch(effect, effClose);
