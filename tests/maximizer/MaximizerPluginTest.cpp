@@ -1,5 +1,6 @@
 #include "MaximizerTestSupport.h"
 #include "OrvexMaximizer.h"
+#include "TestHost.h"
 
 #include <gtest/gtest.h>
 
@@ -8,20 +9,11 @@
 #include <string>
 #include <thread>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 using namespace MaximizerTest;
 
 namespace
 {
-VstIntPtr ORVEX_VSTCALL modernHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
+const audioMasterCallback modernHost = TestHost::hostCallback;
 
 VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
 {
@@ -30,10 +22,7 @@ VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void
 
 std::string text(AEffect* effect, VstInt32 opcode, VstInt32 index = 0)
 {
-    char buffer[256];
-    std::memset(buffer, 0, sizeof buffer);
-    effect->dispatcher(effect, opcode, index, 0, buffer, 0.0f);
-    return buffer;
+    return TestHost::textOf(effect, opcode, index);
 }
 
 // Runs the record's replacing (or accumulating) entry in seeded random blocks.
@@ -224,19 +213,10 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
 
 TEST(MaximizerPlugin, SharedObjectEntryPoints)
 {
-#if defined(_WIN32)
-    HMODULE library = LoadLibraryA(ORVEX_MAXIMIZER_PATH);
+    void* library = TestHost::openLibrary(ORVEX_MAXIMIZER_PATH);
     ASSERT_NE(nullptr, library);
-    // Through the generic function pointer type, which may be cast to any other.
-    using Generic = void (*)();
-    auto entry = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "VSTPluginMain")));
-    auto legacy = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "main")));
-#else
-    void* library = dlopen(ORVEX_MAXIMIZER_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, library) << dlerror();
-    auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
-    auto legacy = reinterpret_cast<VstPluginMainProc>(dlsym(library, "main"));
-#endif
+    auto entry = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "VSTPluginMain"));
+    auto legacy = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "main"));
     ASSERT_NE(nullptr, entry);
     ASSERT_EQ(entry, legacy);
     EXPECT_EQ(nullptr, entry(silentHost));
@@ -244,9 +224,5 @@ TEST(MaximizerPlugin, SharedObjectEntryPoints)
     AEffect* effect = entry(modernHost);
     expectIdentityAndPassThrough(effect);
     EXPECT_EQ(1, effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f));
-#if defined(_WIN32)
-    FreeLibrary(library);
-#else
-    dlclose(library);
-#endif
+    TestHost::closeLibrary(library);
 }

@@ -55,15 +55,23 @@ void closeLibrary(void* library)
 }
 #endif
 
-VstIntPtr versionAnswer = kVstVersion;
-
-namespace
-{
+std::atomic<VstIntPtr> versionAnswer{kVstVersion};
+std::atomic<VstIntPtr> sampleRateAnswer{44100};
+std::atomic<VstIntPtr> blockSizeAnswer{512};
 
 VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
-    return opcode == audioMasterVersion ? versionAnswer : 0;
+    switch (opcode)
+    {
+    case audioMasterVersion: return versionAnswer.load();
+    case audioMasterGetSampleRate: return sampleRateAnswer.load();
+    case audioMasterGetBlockSize: return blockSizeAnswer.load();
+    default: return 0;
+    }
 }
+
+namespace
+{
 
 std::filesystem::path freshFolder()
 {
@@ -83,7 +91,9 @@ std::filesystem::path freshFolder()
 
 PluginFolder::PluginFolder(const std::string& innerSource) : folder(freshFolder())
 {
+#ifdef ORVEX_TEST_PLUGIN_PATH
     std::filesystem::copy_file(ORVEX_TEST_PLUGIN_PATH, folder / kPluginFileName);
+#endif
     if (!innerSource.empty())
         std::filesystem::copy_file(innerSource, folder / kInnerFileName);
 }

@@ -123,7 +123,7 @@ void expectStillWorks(const Effect& effect, const PluginInfo& plugin)
 class EntryValidation : public testing::TestWithParam<PluginInfo>
 {
 protected:
-    void TearDown() override { hostVersion = kVstVersion; }
+    void TearDown() override { TestHost::versionAnswer = kVstVersion; }
 };
 
 class DispatcherValidation : public testing::TestWithParam<PluginInfo>
@@ -173,7 +173,7 @@ TEST_P(EntryValidation, RecordDescribesAStereoEffectWithoutEditor)
 
 TEST_P(EntryValidation, HostWithoutVersionGetsNoEffect)
 {
-    hostVersion = 0;
+    TestHost::versionAnswer = 0;
     Effect effect(GetParam());
     RecordProperty("effectForVersion0", effect ? "created" : "refused");
     if (GetParam().multiband)

@@ -10,40 +10,11 @@
 #include <mutex>
 #include <random>
 
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace Validation
 {
 
 namespace
 {
-
-#if defined(_WIN32)
-void* openLibrary(const std::string& path)
-{
-    return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-}
-
-void* findSymbol(void* handle, const char* name)
-{
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
-}
-#else
-void* openLibrary(const std::string& path)
-{
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
-void* findSymbol(void* handle, const char* name)
-{
-    return dlsym(handle, name);
-}
-#endif
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -82,21 +53,6 @@ void PrintTo(const PluginInfo& plugin, std::ostream* out)
     *out << plugin.label << " (" << plugin.path << ")";
 }
 
-std::atomic<VstIntPtr> hostVersion{kVstVersion};
-std::atomic<VstIntPtr> hostSampleRate{44100};
-std::atomic<VstIntPtr> hostBlockSize{512};
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    switch (opcode)
-    {
-    case audioMasterVersion: return hostVersion.load();
-    case audioMasterGetSampleRate: return hostSampleRate.load();
-    case audioMasterGetBlockSize: return hostBlockSize.load();
-    default: return 0;
-    }
-}
-
 const Library* Library::load(const std::string& path)
 {
     static std::mutex guard;
@@ -105,14 +61,14 @@ const Library* Library::load(const std::string& path)
     auto found = loaded.find(path);
     if (found != loaded.end())
         return found->second.get();
-    void* handle = openLibrary(path);
+    void* handle = TestHost::openLibrary(path);
     std::unique_ptr<Library> library(handle ? new Library(handle) : nullptr);
     return (loaded[path] = std::move(library)).get();
 }
 
 void* Library::symbol(const char* name) const
 {
-    return findSymbol(handle, name);
+    return TestHost::librarySymbol(handle, name);
 }
 
 VstPluginMainProc Library::entry() const
@@ -128,7 +84,7 @@ Effect::Effect(const PluginInfo& plugin)
     using SelectFault = void (*)(int);
     if (auto select = reinterpret_cast<SelectFault>(library->symbol("validationSelectFault")))
         select(plugin.fault);
-    effect = library->entry()(hostCallback);
+    effect = library->entry()(TestHost::hostCallback);
 }
 
 Effect::~Effect()
@@ -150,8 +106,8 @@ VstIntPtr Effect::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
 
 void Effect::start(float sampleRate, VstInt32 blockSize) const
 {
-    hostSampleRate = static_cast<VstIntPtr>(sampleRate);
-    hostBlockSize = blockSize;
+    TestHost::sampleRateAnswer = static_cast<VstIntPtr>(sampleRate);
+    TestHost::blockSizeAnswer = blockSize;
     dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
     dispatch(effSetBlockSize, 0, blockSize);
