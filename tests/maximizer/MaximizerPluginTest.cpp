@@ -14,15 +14,11 @@ using namespace MaximizerTest;
 namespace
 {
 const audioMasterCallback modernHost = TestHost::hostCallback;
+using TestHost::textOf;
 
 VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
 {
     return 0;
-}
-
-std::string text(AEffect* effect, VstInt32 opcode, VstInt32 index = 0)
-{
-    return TestHost::textOf(effect, opcode, index);
 }
 
 // Runs the record's replacing (or accumulating) entry in seeded random blocks.
@@ -51,19 +47,19 @@ void expectIdentityAndPassThrough(AEffect* effect)
     EXPECT_EQ(effFlagsCanReplacing, effect->flags & (effFlagsCanReplacing | effFlagsHasEditor));
     EXPECT_EQ(fourCharCode('O', 'r', 'v', 'M'), effect->uniqueID);
     EXPECT_EQ(Limiter::kLatency, effect->initialDelay);
-    EXPECT_EQ("Orvex Maximizer", text(effect, effGetEffectName));
-    EXPECT_EQ("Orvex Maximizer", text(effect, effGetProductString));
-    EXPECT_EQ("ylk", text(effect, effGetVendorString));
+    EXPECT_EQ("Orvex Maximizer", textOf(effect, effGetEffectName));
+    EXPECT_EQ("Orvex Maximizer", textOf(effect, effGetProductString));
+    EXPECT_EQ("ylk", textOf(effect, effGetVendorString));
 
     const char* names[] = {"Thresh", "Ceiling", "Release", "Link", "TruePeak", "AutoRel"};
     const char* defaults[] = {"0.000000", "-0.10000", "100.0000", "100.0000", "Off", "Off"};
     for (VstInt32 i = 0; i < OrvexMaximizer::kNumParameters; ++i)
     {
-        EXPECT_EQ(names[i], text(effect, effGetParamName, i));
-        EXPECT_EQ(defaults[i], text(effect, effGetParamDisplay, i));
+        EXPECT_EQ(names[i], textOf(effect, effGetParamName, i));
+        EXPECT_EQ(defaults[i], textOf(effect, effGetParamDisplay, i));
     }
-    EXPECT_EQ("dB", text(effect, effGetParamLabel, OrvexMaximizer::kCeiling));
-    EXPECT_EQ("ms", text(effect, effGetParamLabel, OrvexMaximizer::kRelease));
+    EXPECT_EQ("dB", textOf(effect, effGetParamLabel, OrvexMaximizer::kCeiling));
+    EXPECT_EQ("ms", textOf(effect, effGetParamLabel, OrvexMaximizer::kRelease));
 
     // As the multiband host starts an instance.
     effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
@@ -108,7 +104,7 @@ TEST(MaximizerPlugin, ParameterRangesDisplaysAndForeignIndices)
     {
         e->setParameter(e, k.index, k.value);
         EXPECT_EQ(std::min(k.value, 1.0f), e->getParameter(e, k.index));
-        EXPECT_EQ(k.display, text(e, effGetParamDisplay, k.index)) << k.index << " at " << k.value;
+        EXPECT_EQ(k.display, textOf(e, effGetParamDisplay, k.index)) << k.index << " at " << k.value;
     }
     e->setParameter(e, OrvexMaximizer::kLink, -1.0f);
     EXPECT_EQ(0.0f, e->getParameter(e, OrvexMaximizer::kLink));

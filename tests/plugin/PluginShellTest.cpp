@@ -415,22 +415,18 @@ void expectUsableWithoutInstances(AEffect* effect)
 
 } // namespace
 
-TEST(StartUpFailure, InnerLibraryMissing)
+TEST(StartUpFailure, InnerLibraryMissingOrWithoutEntry)
 {
-    PluginFolder folder;
-    Plugin plugin(folder);
-    AEffect* effect = createWithMessage(plugin, "Failed to load VST Plugin library!");
-    expectUsableWithoutInstances(effect);
-    EXPECT_EQ(dispatch(effect, effClose), 1);
-}
-
-TEST(StartUpFailure, InnerEntryMissing)
-{
-    PluginFolder folder(ORVEX_TEST_NO_ENTRY_PATH);
-    Plugin plugin(folder);
-    AEffect* effect = createWithMessage(plugin, "VST Plugin main entry not found!");
-    expectUsableWithoutInstances(effect);
-    EXPECT_EQ(dispatch(effect, effClose), 1);
+    const std::pair<const char*, const char*> cases[] = {{"", "Failed to load VST Plugin library!"},
+                                                         {ORVEX_TEST_NO_ENTRY_PATH, "VST Plugin main entry not found!"}};
+    for (const auto& [inner, message] : cases)
+    {
+        PluginFolder folder(inner);
+        Plugin plugin(folder);
+        AEffect* effect = createWithMessage(plugin, message);
+        expectUsableWithoutInstances(effect);
+        EXPECT_EQ(dispatch(effect, effClose), 1);
+    }
 }
 
 TEST(StartUpFailure, AnInstanceRefusedClosesTheOthers)
