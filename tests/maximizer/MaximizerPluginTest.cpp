@@ -189,9 +189,10 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
     AEffect* e = effect.getAeffect();
     e->setParameter(e, OrvexMaximizer::kCeiling, 0.8f); // -6 dB, never changed below
     std::atomic<bool> done{false};
+    std::atomic<int> changes{0};
     std::thread host([&] {
         std::mt19937 rng(101);
-        while (!done.load())
+        for (; !done.load(); ++changes)
         {
             const VstInt32 index = static_cast<VstInt32>(rng() % 6);
             if (index != OrvexMaximizer::kCeiling)
@@ -201,7 +202,11 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
             e->dispatcher(e, effGetParamDisplay, index, 0, buffer, 0.0f);
         }
     });
-    const Stereo out = runRecord(e, whiteNoise(100000, 8.0f, 102), 103);
+    // The changes start before the audio and go on until it ends: they overlap.
+    const Stereo in = whiteNoise(100000, 8.0f, 102);
+    while (changes.load() == 0)
+        std::this_thread::yield();
+    const Stereo out = runRecord(e, in, 103);
     done.store(true);
     host.join();
     EXPECT_LE(samplePeak(out), dbToGain(-6.0));
