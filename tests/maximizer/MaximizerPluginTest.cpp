@@ -16,11 +16,6 @@ namespace
 const audioMasterCallback modernHost = TestHost::hostCallback;
 using TestHost::textOf;
 
-VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
-{
-    return 0;
-}
-
 // Runs the record's replacing (or accumulating) entry in seeded random blocks.
 Stereo runRecord(AEffect* effect, const Stereo& in, unsigned seed, bool accumulate = false)
 {
@@ -220,7 +215,7 @@ TEST(MaximizerPlugin, SharedObjectEntryPoints)
     auto legacy = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "main"));
     ASSERT_NE(nullptr, entry);
     ASSERT_EQ(entry, legacy);
-    EXPECT_EQ(nullptr, entry(silentHost));
+    EXPECT_EQ(nullptr, entry([](AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float) -> VstIntPtr { return 0; }));
     EXPECT_EQ(nullptr, entry(nullptr));
     AEffect* effect = entry(modernHost);
     expectIdentityAndPassThrough(effect);
