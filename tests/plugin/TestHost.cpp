@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -117,6 +119,15 @@ Plugin::~Plugin()
 AEffect* Plugin::create() const
 {
     return entry ? entry(hostCallback) : nullptr;
+}
+
+void* loadOnce(const std::string& path)
+{
+    static std::mutex guard;
+    static std::map<std::string, void*> loaded;
+    std::lock_guard<std::mutex> hold(guard);
+    const auto found = loaded.find(path);
+    return found != loaded.end() ? found->second : (loaded[path] = openLibrary(path));
 }
 
 VstIntPtr dispatch(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)

@@ -19,6 +19,9 @@ namespace TestHost
 void* openLibrary(const std::string& path);
 void* librarySymbol(void* library, const char* name);
 void closeLibrary(void* library);
+// A library loaded once per process and kept loaded, as most hosts do; null
+// when it cannot be loaded. May be called from several threads.
+void* loadOnce(const std::string& path);
 
 extern const char* const kInnerFileName;  // "Orvex_Maximizer.so" / ".dll"
 extern const char* const kPluginFileName; // "MultibandOrvexMaximizer.so" / ".dll"

@@ -138,10 +138,10 @@ class ParameterValidation : public testing::TestWithParam<PluginInfo>
 
 TEST_P(EntryValidation, BothEntryNamesResolveToOneFunction)
 {
-    const Library* library = Library::load(GetParam().path);
+    void* library = TestHost::loadOnce(GetParam().path);
     ASSERT_NE(library, nullptr) << "cannot load " << GetParam().path;
-    void* vstMain = library->symbol("VSTPluginMain");
-    void* oldMain = library->symbol("main");
+    void* vstMain = TestHost::librarySymbol(library, "VSTPluginMain");
+    void* oldMain = TestHost::librarySymbol(library, "main");
     EXPECT_NE(vstMain, nullptr);
     EXPECT_NE(oldMain, nullptr);
     EXPECT_EQ(vstMain, oldMain);

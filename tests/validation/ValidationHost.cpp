@@ -5,9 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <random>
 
 namespace Validation
@@ -35,9 +32,9 @@ std::vector<PluginInfo> pluginsUnderTest()
     plugins.push_back({"Maximizer", ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH, false});
 #endif
     const char* faulty = std::getenv("ORVEX_VALIDATION_FAULTY_PLUGIN");
-    const Library* library = faulty != nullptr ? Library::load(faulty) : nullptr;
+    void* library = faulty != nullptr ? TestHost::loadOnce(faulty) : nullptr;
     using NameOf = const char* (*)(int);
-    const auto nameOf = library != nullptr ? reinterpret_cast<NameOf>(library->symbol("validationFaultName")) : nullptr;
+    const auto nameOf = reinterpret_cast<NameOf>(TestHost::librarySymbol(library, "validationFaultName"));
     for (int fault = 0; nameOf != nullptr && nameOf(fault) != nullptr; ++fault)
         plugins.push_back({nameOf(fault), faulty, false, fault});
     return plugins;
@@ -53,38 +50,16 @@ void PrintTo(const PluginInfo& plugin, std::ostream* out)
     *out << plugin.label << " (" << plugin.path << ")";
 }
 
-const Library* Library::load(const std::string& path)
-{
-    static std::mutex guard;
-    static std::map<std::string, std::unique_ptr<Library>> loaded;
-    std::lock_guard<std::mutex> hold(guard);
-    auto found = loaded.find(path);
-    if (found != loaded.end())
-        return found->second.get();
-    void* handle = TestHost::openLibrary(path);
-    std::unique_ptr<Library> library(handle ? new Library(handle) : nullptr);
-    return (loaded[path] = std::move(library)).get();
-}
-
-void* Library::symbol(const char* name) const
-{
-    return TestHost::librarySymbol(handle, name);
-}
-
-VstPluginMainProc Library::entry() const
-{
-    return reinterpret_cast<VstPluginMainProc>(symbol("VSTPluginMain"));
-}
-
 Effect::Effect(const PluginInfo& plugin)
 {
-    const Library* library = Library::load(plugin.path);
-    if (library == nullptr || library->entry() == nullptr)
+    void* library = TestHost::loadOnce(plugin.path);
+    auto entry = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "VSTPluginMain"));
+    if (entry == nullptr)
         return;
     using SelectFault = void (*)(int);
-    if (auto select = reinterpret_cast<SelectFault>(library->symbol("validationSelectFault")))
+    if (auto select = reinterpret_cast<SelectFault>(TestHost::librarySymbol(library, "validationSelectFault")))
         select(plugin.fault);
-    effect = library->entry()(TestHost::hostCallback);
+    effect = entry(TestHost::hostCallback);
 }
 
 Effect::~Effect()

@@ -55,21 +55,6 @@ std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info);
 // How GoogleTest shows a plug-in in failure messages.
 void PrintTo(const PluginInfo& plugin, std::ostream* out);
 
-// A loaded plug-in library. Libraries are loaded once per process and stay
-// loaded, as in most hosts; null when the path cannot be loaded.
-class Library
-{
-public:
-    static const Library* load(const std::string& path);
-
-    void* symbol(const char* name) const;
-    VstPluginMainProc entry() const;
-
-private:
-    explicit Library(void* handle) : handle(handle) {}
-    void* handle;
-};
-
 // Non-interleaved stereo float audio.
 struct Stereo
 {
