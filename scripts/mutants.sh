@@ -58,7 +58,7 @@ while IFS='|' read -r name file regex text replacement; do
     elif tests "$regex"; then
         verdict="SURVIVED ($regex)"; survivors+=("$name")
     else
-        verdict="killed by $(grep -c 'Failed\|\*\*\*' "$scratch/test.log" || true) failing tests of $regex"
+        verdict="killed: $(grep -c '(Failed)' "$scratch/test.log" || true) tests of $regex fail"
     fi
     printf '%s\n' "$original" >"$file"
     echo "mutant $name: $verdict"
