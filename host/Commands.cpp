@@ -8,6 +8,7 @@
 #include "PluginInstance.h"
 #include "ProgressBar.h"
 #include "RenderReport.h"
+#include "SoundFileReader.h"
 #include "SoundFileWriter.h"
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
@@ -17,6 +18,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -52,14 +55,39 @@ std::string flagNames(int flags)
     return std::string(hex) + (names.empty() ? "" : " (" + names + ")");
 }
 
-// Every --set resolved once before any work, so a typo fails fast and once.
+// Every --set resolved before any work, at the rate of each input it will
+// apply to (a value's reach can depend on it), so a typo fails fast and once.
+// An input that cannot be read fails on its own when its turn comes.
 void checkSettings(const std::shared_ptr<PluginLibrary>& library, const std::vector<ParameterSetting>& settings,
-                   float sampleRate, int blockSize)
+                   const std::vector<std::string>& inputs, int blockSize)
 {
     if (settings.empty())
         return;
-    PluginInstance instance(library, sampleRate, blockSize);
-    ParameterResolver(instance).apply(settings);
+    std::set<int> rates;
+    for (const std::string& input : inputs)
+    {
+        try
+        {
+            rates.insert(SoundFileReader(input).sampleRate());
+        }
+        catch (const HostError&)
+        {
+        }
+    }
+    for (int rate : rates)
+    {
+        PluginInstance instance(library, static_cast<float>(rate), blockSize);
+        ParameterResolver(instance).apply(settings);
+    }
+}
+
+// The output folder and its parents are made when missing, as batch tools do.
+void makeFolder(const std::string& folder)
+{
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (failure || !isFolder(folder))
+        throw HostError("cannot create output folder " + folder + (failure ? ": " + failure.message() : ""));
 }
 
 // Drives every band 6 dB into its maximizer and limits the sum at -1 dBTP:
@@ -168,12 +196,12 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
 {
     if (!options.output.empty() && options.inputs.size() != 1)
         throw HostError("-o names one output file; use --out-dir for several inputs");
-    if (!options.outDir.empty() && !isFolder(options.outDir))
-        throw HostError("output folder " + options.outDir + " does not exist");
     const std::vector<ParameterSetting> settings = parseSettings(options.settings);
     const int sampleFormat = SoundFormat::parseSampleFormat(options.format);
     const auto library = PluginLibrary::load(options.plugin);
-    checkSettings(library, settings, 44100.0f, options.blockSize);
+    checkSettings(library, settings, options.inputs, options.blockSize);
+    if (!options.outDir.empty())
+        makeFolder(options.outDir);
 
     std::vector<RenderJob> jobs;
     for (const std::string& input : options.inputs)

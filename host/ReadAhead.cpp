@@ -19,8 +19,12 @@ ReadAhead::ReadAhead(SoundFileReader& source, int pluginInputs, int blockSize, s
       chunk(static_cast<std::size_t>(fileChannels) * static_cast<std::size_t>(std::max(kChunkFrames / block, 1) * block)),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginInputs, 1), block)
 {
+    // "Before" measures what the plug-in is fed: a mono file on both inputs.
+    const bool bothSides = fileChannels == 1 && pluginInputs >= 2;
     if (analyse)
-        meter.emplace(fileChannels, source.sampleRate());
+        meter.emplace(bothSides ? 2 : fileChannels, source.sampleRate());
+    if (analyse && bothSides)
+        dualMono.resize(2 * chunk.size());
     worker = std::thread([this] { run(); });
 }
 
@@ -99,8 +103,16 @@ void ReadAhead::readChunk()
 {
     chunkFrames = reader.read(chunk.data(), static_cast<std::int64_t>(chunk.size()) / fileChannels);
     chunkUsed = 0;
-    if (meter)
+    if (meter && !dualMono.empty())
+    {
+        for (std::size_t i = 0; i < static_cast<std::size_t>(chunkFrames); ++i)
+            dualMono[2 * i] = dualMono[2 * i + 1] = chunk[i];
+        meter->add(dualMono.data(), chunkFrames);
+    }
+    else if (meter)
+    {
         meter->add(chunk.data(), chunkFrames);
+    }
 }
 
 // File channels to plug-in inputs: a mono file feeds every input.

@@ -48,6 +48,7 @@ private:
     std::int64_t tail;
     std::optional<LoudnessMeter> meter;
     std::vector<float> chunk; // interleaved file frames
+    std::vector<float> dualMono; // a mono chunk on two channels, for the meter
     std::int64_t chunkFrames = 0;
     std::int64_t chunkUsed = 0;
     BlockRing ring;

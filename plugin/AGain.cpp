@@ -68,6 +68,18 @@ bool isOwn(VstInt32 index)
     return index >= 0 && index < AGain::kNumOwnParams;
 }
 
+// An inner label or display, fetched into a bounded buffer of our own and cut
+// to the host's limit: a replacement inner plug-in may write more than a host allows.
+void copyInnerText(AEffect* instance, VstInt32 opcode, VstInt32 index, char* text)
+{
+    if (text == nullptr)
+        return;
+    char innerText[kInnerNameSize] = {};
+    instance->dispatcher(instance, opcode, index, 0, innerText, 0.0f);
+    innerText[kInnerNameSize - 1] = '\0';
+    copyText(text, innerText, kVstMaxParamStrLen);
+}
+
 VstIntPtr ORVEX_VSTCALL innerHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     return opcode == audioMasterVersion ? kVstVersion : 0;
@@ -329,8 +341,7 @@ void AGain::getParameterLabel(VstInt32 index, char* label)
     VstInt32 inner = 0;
     if (AEffect* instance = forwardedInstance(index, inner))
     {
-        if (label != nullptr)
-            callInstance(instance, effGetParamLabel, inner, 0, label);
+        copyInnerText(instance, effGetParamLabel, inner, label);
         return;
     }
     if (!isOwn(index))
@@ -344,8 +355,7 @@ void AGain::getParameterDisplay(VstInt32 index, char* text)
     VstInt32 inner = 0;
     if (AEffect* instance = forwardedInstance(index, inner))
     {
-        if (text != nullptr)
-            callInstance(instance, effGetParamDisplay, inner, 0, text);
+        copyInnerText(instance, effGetParamDisplay, inner, text);
         return;
     }
     if (!isOwn(index) || text == nullptr)

@@ -13,10 +13,11 @@ namespace Platform
 extern const char* const kInnerLibraryName;
 
 // Full path of the inner maximizer: the folder of the library this code is
-// linked into, a separator and kInnerLibraryName. Allocates; set-up only.
+// linked into, a separator and kInnerLibraryName; empty when that folder
+// cannot be determined. Allocates; set-up only.
 std::string innerLibraryPath();
 
-// Loads a library by path; null on failure.
+// Loads a library by path; null on failure and for an empty path.
 void* loadLibrary(const std::string& path);
 
 // Address of an exported function, or null when the library does not export it.

@@ -21,20 +21,20 @@ void anchor() {}
 std::string innerLibraryPath()
 {
     Dl_info info{};
-    std::string path;
-    if (dladdr(reinterpret_cast<void*>(&anchor), &info) != 0 && info.dli_fname != nullptr)
-        path = info.dli_fname;
-    // Cut at the last separator; a name without one (or with only a leading
-    // one) stays whole, as on Windows.
+    if (dladdr(reinterpret_cast<void*>(&anchor), &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    // Without a folder in our own name there is no safe place to look: the
+    // current or the root folder could hold a library planted there.
+    const std::string path = info.dli_fname;
     const std::size_t cut = path.find_last_of('/');
-    if (cut != std::string::npos && cut >= 1)
-        path.resize(cut);
-    return path + "/" + kInnerLibraryName;
+    if (cut == std::string::npos)
+        return std::string();
+    return path.substr(0, cut + 1) + kInnerLibraryName;
 }
 
 void* loadLibrary(const std::string& path)
 {
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* findFunction(void* library, const char* name)

@@ -27,23 +27,26 @@ const char* const kInnerLibraryName = "Orvex_Maximizer.dll";
 std::string innerLibraryPath()
 {
     char name[MAX_PATH + 1] = {};
-    GetModuleFileNameA(ownModule, name, MAX_PATH);
-    // Scan back from the last character down to the second for a backslash and
-    // end the name there; without one the whole name stays.
-    for (int i = static_cast<int>(lstrlenA(name)) - 1; i >= 1; --i)
+    // A null module would name the host's executable; 0 is failure and a full
+    // buffer a cut name. None of them tells our folder, and the current or the
+    // root folder could hold a library planted there: nothing is loaded.
+    const DWORD length = ownModule != nullptr ? GetModuleFileNameA(ownModule, name, MAX_PATH + 1) : 0;
+    if (length == 0 || length > MAX_PATH)
+        return std::string();
+    for (int i = static_cast<int>(length) - 1; i >= 0; --i)
     {
-        if (name[i] == '\\')
+        if (name[i] == '\\' || name[i] == '/')
         {
-            name[i] = '\0';
-            break;
+            name[i + 1] = '\0';
+            return std::string(name) + kInnerLibraryName;
         }
     }
-    return std::string(name) + "\\" + kInnerLibraryName;
+    return std::string();
 }
 
 void* loadLibrary(const std::string& path)
 {
-    return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+    return path.empty() ? nullptr : reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
 }
 
 void* findFunction(void* library, const char* name)

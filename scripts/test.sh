@@ -4,7 +4,8 @@
 #   2. Linux, Clang, Debug with AddressSanitizer and UndefinedBehaviorSanitizer
 #   3. Linux, Clang, with ThreadSanitizer (the tests that run threads)
 #   4. Windows 32-bit and 64-bit DLLs cross-built with MinGW-w64, tests run under wine
-# Usage: scripts/test.sh [linux|asan|tsan|windows]...   (default: all of them)
+#   5. Planted faults, one at a time, that the tests must catch (scripts/mutants.sh)
+# Usage: scripts/test.sh [linux|asan|tsan|windows|mutants]...   (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -59,8 +60,13 @@ stage_windows() {
     wineserver -k >/dev/null 2>&1 || true
 }
 
+stage_mutants() {
+    echo "== Planted faults"
+    CC=gcc CXX=g++ scripts/mutants.sh
+}
+
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows)
+[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows mutants)
 for s in "${stages[@]}"; do
     "stage_$s"
 done

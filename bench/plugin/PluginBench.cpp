@@ -1,11 +1,15 @@
 // The whole effect as a host runs it: real inner maximizer, stereo 44.1 kHz,
-// 512-frame blocks; and the crossover rebuild at default and longest kernels.
+// 512-frame blocks, at the defaults (nothing limited) and with every band
+// driven 6 dB into its maximizer; the inner maximizer alone through its plug-in
+// interface; and the crossover rebuild at default and longest kernels.
 #include "vst/AEffect.h"
 
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -17,12 +21,13 @@ VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstInt
     return opcode == audioMasterVersion ? kVstVersion : 0;
 }
 
-// The built plug-in, loaded from its build folder beside the real inner maximizer.
+// A built plug-in, loaded from its build folder (the multiband effect finds the
+// real inner maximizer beside it).
 struct Effect
 {
-    Effect()
+    explicit Effect(const char* path = ORVEX_BENCH_PLUGIN_PATH)
     {
-        library = dlopen(ORVEX_BENCH_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
         auto entry = reinterpret_cast<VstPluginMainProc>(library ? dlsym(library, "VSTPluginMain") : nullptr);
         effect = entry ? entry(hostCallback) : nullptr;
         if (effect)
@@ -48,37 +53,79 @@ struct Effect
     AEffect* effect = nullptr;
 };
 
-void WholeEffectDefaults(benchmark::State& state)
+// Processes one second of seeded stereo noise of the given peak, 512 frames
+// at a time, per iteration. Counters: seconds of audio per second of
+// processing, and the output's peak in dBFS over the last second.
+void processOneSecond(benchmark::State& state, Effect& host, float peak)
 {
-    Effect host;
     if (!host.effect)
     {
         state.SkipWithError("plug-in not loaded");
         return;
     }
+    constexpr int kRate = 44100;
     constexpr int kBlock = 512;
     std::vector<float> in[2], out[2];
     std::mt19937 engine(1);
-    std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
+    std::uniform_real_distribution<float> noise(-peak, peak);
     for (int c = 0; c < 2; ++c)
     {
-        in[c].resize(kBlock);
-        out[c].resize(kBlock);
+        in[c].resize(kRate);
+        out[c].resize(kRate);
         for (float& s : in[c])
             s = noise(engine);
     }
-    float* inputs[2] = {in[0].data(), in[1].data()};
-    float* outputs[2] = {out[0].data(), out[1].data()};
     for (auto _ : state)
     {
-        host.effect->processReplacing(host.effect, inputs, outputs, kBlock);
+        for (int at = 0; at < kRate; at += kBlock)
+        {
+            float* inputs[2] = {&in[0][at], &in[1][at]};
+            float* outputs[2] = {&out[0][at], &out[1][at]};
+            host.effect->processReplacing(host.effect, inputs, outputs, std::min(kBlock, kRate - at));
+        }
         benchmark::DoNotOptimize(out[0].data());
     }
-    // Real-time factor: seconds of audio per second of processing.
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / 44100.0,
-                                                      benchmark::Counter::kIsRate);
+    float outPeak = 0.0f;
+    for (const auto& channel : out)
+        for (float s : channel)
+            outPeak = std::max(outPeak, std::fabs(s));
+    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["out_peak_dBFS"] = 20.0 * std::log10(std::max(outPeak, 1e-10f));
 }
-BENCHMARK(WholeEffectDefaults)->Unit(benchmark::kMicrosecond);
+
+// Noise at -10 dBFS: every band and the master stay below their ceilings.
+void WholeEffectDefaults(benchmark::State& state)
+{
+    Effect host;
+    processOneSecond(state, host, 0.3f);
+}
+BENCHMARK(WholeEffectDefaults)->Unit(benchmark::kMillisecond);
+
+// Full-scale noise, each band's Threshold at -6 dB: the bands are driven 6 dB
+// into their maximizers and the master holds the sum at its -0.1 dB ceiling
+// (the out_peak_dBFS counter shows it).
+void WholeEffectBandsDriven6dB(benchmark::State& state)
+{
+    Effect host;
+    for (int band = 0; host.effect && band < 5; ++band)
+        host.effect->setParameter(host.effect, 13 + 6 * band, 0.2f); // Thresh = -30 dB x 0.2
+    processOneSecond(state, host, 1.0f);
+}
+BENCHMARK(WholeEffectBandsDriven6dB)->Unit(benchmark::kMillisecond);
+
+// The inner maximizer alone, through its plug-in interface, driven 12 dB into
+// its ceiling; argument: true peak off (0) or on (1).
+void InnerMaximizerDriven12dB(benchmark::State& state)
+{
+    Effect host(ORVEX_BENCH_MAXIMIZER_PATH);
+    if (host.effect)
+    {
+        host.effect->setParameter(host.effect, 0, 0.4f);                               // Thresh -12 dB
+        host.effect->setParameter(host.effect, 4, static_cast<float>(state.range(0))); // TruePeak
+    }
+    processOneSecond(state, host, 0.5f);
+}
+BENCHMARK(InnerMaximizerDriven12dB)->ArgName("truePeak")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Setting a frequency to its own value rebuilds the whole crossover.
 void RebuildDefaults(benchmark::State& state)

@@ -121,7 +121,8 @@ TEST(HostCli, BadInputsAndOutputsFailEachWithOneLineAndNoFile)
     expectOneErrorLine(orvex(dir, "render absent.wav -o out.wav " + gain()), "cannot read absent.wav");
     expectOneErrorLine(orvex(dir, "render surround.wav -o out.wav " + gain()), "3 channels");
     expectOneErrorLine(orvex(dir, "render in.wav --out-dir /proc " + gain()), "cannot write /proc/in.wav");
-    expectOneErrorLine(orvex(dir, "render in.wav --out-dir nowhere " + gain()), "does not exist");
+    expectOneErrorLine(orvex(dir, "render in.wav --out-dir in.wav/below " + gain()), "cannot create output folder");
+    expectOneErrorLine(orvex(dir, "render in.wav --set Freq=30000Hz " + gain()), "ranges from");
     expectOneErrorLine(orvex(dir, "render in.wav -o in.wav " + gain()), "refusing to overwrite the input");
     expectOneErrorLine(orvex(dir, "render in.wav --out-dir . " + gain()), "refusing to overwrite the input");
     expectOneErrorLine(orvex(dir, "render in.wav surround.wav -o out.wav " + gain()), "--out-dir");
@@ -131,6 +132,17 @@ TEST(HostCli, BadInputsAndOutputsFailEachWithOneLineAndNoFile)
     auto entries = dir.entries();
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"in.wav", "surround.wav", "text.wav"}));
+}
+
+TEST(HostCli, ValuesAreCheckedAtTheFilesRateAndTheOutputFolderIsMade)
+{
+    ScratchDir dir;
+    Audio in = noise(500, 2, 4);
+    in.rate = 96000; // where Freq reaches 47 kHz
+    writeAudio(dir.file("in.wav"), in);
+    const Outcome run = orvex(dir, "render in.wav --out-dir new/folder --set Freq=30000Hz " + gain());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readAudio(dir.file("new/folder/in.wav")).frames(), in.frames());
 }
 
 TEST(HostCli, AFullDiskFailsTheFileAndRemovesIt)

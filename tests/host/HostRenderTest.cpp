@@ -92,6 +92,17 @@ TEST(HostRender, MonoInputFeedsBothInputsAndComesOutStereo)
     writeAudio(dir.file("mono.wav"), in);
     renderer({{"Gain", "0.375"}}, 100).render(dir.file("mono.wav"), dir.file("out.wav"));
     expectMatchesReference(in, readAudio(dir.file("out.wav")), -6.0, kAllBands);
+    // "Before" is the signal the plug-in is fed: the mono channel on both sides.
+    Audio mono = noise(44100, 1, 6), both = mono;
+    both.channels = 2;
+    both.samples.clear();
+    for (float v : mono.samples)
+        both.samples.insert(both.samples.end(), 2, v);
+    writeAudio(dir.file("mono.wav"), mono);
+    writeAudio(dir.file("both.wav"), both);
+    const double monoBefore = renderer({}).render(dir.file("mono.wav"), dir.file("out.wav")).before.integratedLufs;
+    EXPECT_EQ(monoBefore, renderer({}).render(dir.file("both.wav"), dir.file("out.wav")).before.integratedLufs);
+    EXPECT_TRUE(std::isfinite(monoBefore));
 }
 
 TEST(HostRender, RefusesMoreThanTwoChannelsAndLeavesNoFile)

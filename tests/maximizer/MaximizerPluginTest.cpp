@@ -1,5 +1,6 @@
 #include "MaximizerTestSupport.h"
 #include "OrvexMaximizer.h"
+#include "TestHost.h"
 
 #include <gtest/gtest.h>
 
@@ -8,33 +9,12 @@
 #include <string>
 #include <thread>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 using namespace MaximizerTest;
 
 namespace
 {
-VstIntPtr ORVEX_VSTCALL modernHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-VstIntPtr ORVEX_VSTCALL silentHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
-{
-    return 0;
-}
-
-std::string text(AEffect* effect, VstInt32 opcode, VstInt32 index = 0)
-{
-    char buffer[256];
-    std::memset(buffer, 0, sizeof buffer);
-    effect->dispatcher(effect, opcode, index, 0, buffer, 0.0f);
-    return buffer;
-}
+const audioMasterCallback modernHost = TestHost::hostCallback;
+using TestHost::textOf;
 
 // Runs the record's replacing (or accumulating) entry in seeded random blocks.
 Stereo runRecord(AEffect* effect, const Stereo& in, unsigned seed, bool accumulate = false)
@@ -62,19 +42,19 @@ void expectIdentityAndPassThrough(AEffect* effect)
     EXPECT_EQ(effFlagsCanReplacing, effect->flags & (effFlagsCanReplacing | effFlagsHasEditor));
     EXPECT_EQ(fourCharCode('O', 'r', 'v', 'M'), effect->uniqueID);
     EXPECT_EQ(Limiter::kLatency, effect->initialDelay);
-    EXPECT_EQ("Orvex Maximizer", text(effect, effGetEffectName));
-    EXPECT_EQ("Orvex Maximizer", text(effect, effGetProductString));
-    EXPECT_EQ("ylk", text(effect, effGetVendorString));
+    EXPECT_EQ("Orvex Maximizer", textOf(effect, effGetEffectName));
+    EXPECT_EQ("Orvex Maximizer", textOf(effect, effGetProductString));
+    EXPECT_EQ("ylk", textOf(effect, effGetVendorString));
 
     const char* names[] = {"Thresh", "Ceiling", "Release", "Link", "TruePeak", "AutoRel"};
     const char* defaults[] = {"0.000000", "-0.10000", "100.0000", "100.0000", "Off", "Off"};
     for (VstInt32 i = 0; i < OrvexMaximizer::kNumParameters; ++i)
     {
-        EXPECT_EQ(names[i], text(effect, effGetParamName, i));
-        EXPECT_EQ(defaults[i], text(effect, effGetParamDisplay, i));
+        EXPECT_EQ(names[i], textOf(effect, effGetParamName, i));
+        EXPECT_EQ(defaults[i], textOf(effect, effGetParamDisplay, i));
     }
-    EXPECT_EQ("dB", text(effect, effGetParamLabel, OrvexMaximizer::kCeiling));
-    EXPECT_EQ("ms", text(effect, effGetParamLabel, OrvexMaximizer::kRelease));
+    EXPECT_EQ("dB", textOf(effect, effGetParamLabel, OrvexMaximizer::kCeiling));
+    EXPECT_EQ("ms", textOf(effect, effGetParamLabel, OrvexMaximizer::kRelease));
 
     // As the multiband host starts an instance.
     effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0.0f);
@@ -119,7 +99,7 @@ TEST(MaximizerPlugin, ParameterRangesDisplaysAndForeignIndices)
     {
         e->setParameter(e, k.index, k.value);
         EXPECT_EQ(std::min(k.value, 1.0f), e->getParameter(e, k.index));
-        EXPECT_EQ(k.display, text(e, effGetParamDisplay, k.index)) << k.index << " at " << k.value;
+        EXPECT_EQ(k.display, textOf(e, effGetParamDisplay, k.index)) << k.index << " at " << k.value;
     }
     e->setParameter(e, OrvexMaximizer::kLink, -1.0f);
     EXPECT_EQ(0.0f, e->getParameter(e, OrvexMaximizer::kLink));
@@ -176,6 +156,25 @@ TEST(MaximizerPlugin, LimitsThroughTheRecordAndSuspendClearsState)
     e->processReplacing(e, nullptr, nullptr, 16);
 }
 
+TEST(MaximizerPlugin, ThresholdDrivesAndReleaseFollowsTheHostRate)
+{
+    {
+        // A quiet tone driven by 12 dB stays below the ceiling: its gain is the drive.
+        OrvexMaximizer effect(modernHost);
+        AEffect* e = effect.getAeffect();
+        e->setParameter(e, OrvexMaximizer::kThreshold, 0.4f);
+        EXPECT_NEAR(samplePeak(runRecord(e, sine(20000, 0.01, 0.1f), 94)), 0.1 * dbToGain(12.0), 1e-4);
+    }
+    for (float rate : {44100.0f, 96000.0f})
+    {
+        OrvexMaximizer effect(modernHost);
+        AEffect* e = effect.getAeffect();
+        e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, rate);
+        const auto process = [&](const Stereo& in) { return runRecord(e, in, 95); };
+        EXPECT_NEAR(0.1, releaseSeconds(rate, 100.0f, process), 2.0 / rate) << "default release at " << rate << " Hz";
+    }
+}
+
 TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
 {
     // Host threads write parameters and the sample rate while the audio thread
@@ -185,9 +184,10 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
     AEffect* e = effect.getAeffect();
     e->setParameter(e, OrvexMaximizer::kCeiling, 0.8f); // -6 dB, never changed below
     std::atomic<bool> done{false};
+    std::atomic<int> changes{0};
     std::thread host([&] {
         std::mt19937 rng(101);
-        while (!done.load())
+        for (; !done.load(); ++changes)
         {
             const VstInt32 index = static_cast<VstInt32>(rng() % 6);
             if (index != OrvexMaximizer::kCeiling)
@@ -197,7 +197,11 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
             e->dispatcher(e, effGetParamDisplay, index, 0, buffer, 0.0f);
         }
     });
-    const Stereo out = runRecord(e, whiteNoise(100000, 8.0f, 102), 103);
+    // The changes start before the audio and go on until it ends: they overlap.
+    const Stereo in = whiteNoise(100000, 8.0f, 102);
+    while (changes.load() == 0)
+        std::this_thread::yield();
+    const Stereo out = runRecord(e, in, 103);
     done.store(true);
     host.join();
     EXPECT_LE(samplePeak(out), dbToGain(-6.0));
@@ -205,29 +209,16 @@ TEST(MaximizerPlugin, ParametersAndRateChangeWhileAudioRuns)
 
 TEST(MaximizerPlugin, SharedObjectEntryPoints)
 {
-#if defined(_WIN32)
-    HMODULE library = LoadLibraryA(ORVEX_MAXIMIZER_PATH);
+    void* library = TestHost::openLibrary(ORVEX_MAXIMIZER_PATH);
     ASSERT_NE(nullptr, library);
-    // Through the generic function pointer type, which may be cast to any other.
-    using Generic = void (*)();
-    auto entry = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "VSTPluginMain")));
-    auto legacy = reinterpret_cast<VstPluginMainProc>(reinterpret_cast<Generic>(GetProcAddress(library, "main")));
-#else
-    void* library = dlopen(ORVEX_MAXIMIZER_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, library) << dlerror();
-    auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
-    auto legacy = reinterpret_cast<VstPluginMainProc>(dlsym(library, "main"));
-#endif
+    auto entry = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "VSTPluginMain"));
+    auto legacy = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "main"));
     ASSERT_NE(nullptr, entry);
     ASSERT_EQ(entry, legacy);
-    EXPECT_EQ(nullptr, entry(silentHost));
+    EXPECT_EQ(nullptr, entry([](AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float) -> VstIntPtr { return 0; }));
     EXPECT_EQ(nullptr, entry(nullptr));
     AEffect* effect = entry(modernHost);
     expectIdentityAndPassThrough(effect);
     EXPECT_EQ(1, effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f));
-#if defined(_WIN32)
-    FreeLibrary(library);
-#else
-    dlclose(library);
-#endif
+    TestHost::closeLibrary(library);
 }

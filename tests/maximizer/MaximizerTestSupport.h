@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -237,6 +238,35 @@ inline double referenceTruePeak(const std::vector<float>& x)
         }
     }
     return peak;
+}
+
+// Time for 1 - gain to fall by a factor e, measured by `process` on a quiet DC
+// probe after a loud burst: the gain is output / probe. Negative when the
+// gain never gets there.
+inline double releaseSeconds(double rate, float releaseMs, const std::function<Stereo(const Stereo&)>& process)
+{
+    constexpr std::size_t kLatency = Limiter::kLatency;
+    const float probe = 0.01f;
+    const std::size_t burst = static_cast<std::size_t>(0.05 * rate);
+    const std::size_t n = burst + static_cast<std::size_t>(4.0 * releaseMs * 0.001 * rate) + 1000;
+    Stereo in(n);
+    for (std::size_t i = 0; i < n; ++i)
+        in.left[i] = in.right[i] = i < burst ? 8.0f : probe;
+    const Stereo out = process(in);
+    // Skip the hold and the smoothing, then time two levels one e-fold apart.
+    const double start = 1.0 - out.left[burst + 3 * kLatency] / probe;
+    const double first = 0.5 * start;
+    const double second = first / std::exp(1.0);
+    double t1 = -1.0, t2 = -1.0;
+    for (std::size_t i = burst + 3 * kLatency; i < n; ++i)
+    {
+        const double reduction = 1.0 - out.left[i] / probe;
+        if (t1 < 0.0 && reduction <= first)
+            t1 = static_cast<double>(i);
+        if (t2 < 0.0 && reduction <= second)
+            t2 = static_cast<double>(i);
+    }
+    return t1 < 0.0 || t2 < 0.0 ? -1.0 : (t2 - t1) / rate;
 }
 
 inline float samplePeak(const Stereo& s, std::size_t from = 0)

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -55,21 +57,25 @@ void closeLibrary(void* library)
 }
 #endif
 
-VstIntPtr versionAnswer = kVstVersion;
+std::atomic<VstIntPtr> versionAnswer{kVstVersion};
+std::atomic<VstIntPtr> sampleRateAnswer{44100};
+std::atomic<VstIntPtr> blockSizeAnswer{512};
 std::atomic<int> ioChangedCalls{0};
-
-namespace
-{
 
 VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
-    if (opcode == audioMasterIOChanged)
+    switch (opcode)
     {
-        ++ioChangedCalls;
-        return 1;
+    case audioMasterVersion: return versionAnswer.load();
+    case audioMasterGetSampleRate: return sampleRateAnswer.load();
+    case audioMasterGetBlockSize: return blockSizeAnswer.load();
+    case audioMasterIOChanged: ++ioChangedCalls; return 1;
+    default: return 0;
     }
-    return opcode == audioMasterVersion ? versionAnswer : 0;
 }
+
+namespace
+{
 
 std::filesystem::path freshFolder()
 {
@@ -89,7 +95,9 @@ std::filesystem::path freshFolder()
 
 PluginFolder::PluginFolder(const std::string& innerSource) : folder(freshFolder())
 {
+#ifdef ORVEX_TEST_PLUGIN_PATH
     std::filesystem::copy_file(ORVEX_TEST_PLUGIN_PATH, folder / kPluginFileName);
+#endif
     if (!innerSource.empty())
         std::filesystem::copy_file(innerSource, folder / kInnerFileName);
 }
@@ -113,6 +121,15 @@ Plugin::~Plugin()
 AEffect* Plugin::create() const
 {
     return entry ? entry(hostCallback) : nullptr;
+}
+
+void* loadOnce(const std::string& path)
+{
+    static std::mutex guard;
+    static std::map<std::string, void*> loaded;
+    std::lock_guard<std::mutex> hold(guard);
+    const auto found = loaded.find(path);
+    return found != loaded.end() ? found->second : (loaded[path] = openLibrary(path));
 }
 
 VstIntPtr dispatch(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)

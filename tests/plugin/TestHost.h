@@ -1,6 +1,8 @@
-// A small VST 2.4 host for tests: copies a built plug-in into a fresh folder,
-// loads that copy, and talks to it only through its exported entry and the
-// effect record. Portable: the only system calls sit in TestHost.cpp.
+// The one small VST 2.4 host every host-driven test uses (the orvex_test_host
+// library): loads plug-in libraries, answers their callbacks, copies the
+// built multiband plug-in into a fresh folder, and talks to effects only
+// through their exported entry and the effect record. Portable: the only
+// system calls sit in TestHost.cpp.
 #pragma once
 
 #include "vst/AEffect.h"
@@ -17,12 +19,20 @@ namespace TestHost
 void* openLibrary(const std::string& path);
 void* librarySymbol(void* library, const char* name);
 void closeLibrary(void* library);
+// A library loaded once per process and kept loaded, as most hosts do; null
+// when it cannot be loaded. May be called from several threads.
+void* loadOnce(const std::string& path);
 
 extern const char* const kInnerFileName;  // "Orvex_Maximizer.so" / ".dll"
 extern const char* const kPluginFileName; // "MultibandOrvexMaximizer.so" / ".dll"
 
-// What the host callback answers to audioMasterVersion (2400 unless a test changes it).
-extern VstIntPtr versionAnswer;
+// What hostCallback answers to audioMasterVersion (2400 unless a test changes
+// it), audioMasterGetSampleRate and audioMasterGetBlockSize; 0 to the rest.
+extern std::atomic<VstIntPtr> versionAnswer;
+extern std::atomic<VstIntPtr> sampleRateAnswer;
+extern std::atomic<VstIntPtr> blockSizeAnswer;
+VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                                     float opt);
 // How often any effect asked the host to re-read its latency (audioMasterIOChanged).
 extern std::atomic<int> ioChangedCalls;
 

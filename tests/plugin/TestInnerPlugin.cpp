@@ -1,8 +1,10 @@
 // A stand-in for the inner maximizer, built from our own effect base: every
 // call it receives is appended to a log that the test host reads through the
-// exported orvexTestCalls(). Its processing is a pure delay of `delay`
-// samples (0 by default), so the whole effect's timing can be checked.
+// exported orvexTestCalls(). Its processing is a delay of `delay` samples
+// (0 by default) and a gain of 1 + parameter 0, so the whole effect's timing
+// and the routing of each band to its own instance can be checked.
 #include "vst/AudioEffectX.h"
+#include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 
 #include <sstream>
@@ -32,7 +34,7 @@ enum Quirk
 {
     kNoProcess = 1,          // the accumulating entry is null
     kLateLatency = 2,        // initialDelay reads 0 until the first processed block
-    kLatencyParameter = 4,   // parameter 0 sets the delay: value x 1000 samples
+    kLatencyParameter = 4,   // parameter 1 sets the delay: value x 1000 samples
     kNoProcessReplacing = 8, // the replacing entry is null
     kTwoParameters = 16,     // only two parameters
 };
@@ -45,6 +47,8 @@ void (*rateHook)(void*) = nullptr;
 void* rateHookContext = nullptr;
 std::string calls;
 std::string callsCopy;
+// Processing calls made while denormals were not flushed to zero.
+int unflushedCalls = 0;
 
 void record(int id, const std::string& line)
 {
@@ -90,7 +94,7 @@ public:
         record(id, "set " + number(index) + " " + number(value));
         if (index >= 0 && index < kNumParams)
             values[index] = value;
-        if (index == 0 && (quirks & kLatencyParameter) != 0)
+        if (index == 1 && (quirks & kLatencyParameter) != 0)
             setDelay(static_cast<int>(value * 1000.0f + 0.5f));
     }
 
@@ -99,23 +103,11 @@ public:
         return index >= 0 && index < kNumParams ? values[index] : 0.0f;
     }
 
-    void getParameterName(VstInt32 index, char* text) override
-    {
-        std::string name = "Name" + std::to_string(index);
-        if (settings.nameLength > 0)
-            name = std::string(static_cast<std::size_t>(settings.nameLength), static_cast<char>('a' + index));
-        copyText(text, name.c_str(), 63);
-    }
+    void getParameterName(VstInt32 index, char* text) override { copyText(text, innerText("Name", index).c_str(), 63); }
 
-    void getParameterLabel(VstInt32 index, char* text) override
-    {
-        copyText(text, ("lab" + std::to_string(index)).c_str(), 8);
-    }
-
-    void getParameterDisplay(VstInt32 index, char* text) override
-    {
-        copyText(text, ("dsp" + std::to_string(index)).c_str(), 8);
-    }
+    // Long names make labels and displays as long, beyond the 8 characters a host allows.
+    void getParameterLabel(VstInt32 index, char* text) override { copyText(text, innerText("lab", index).c_str(), 63); }
+    void getParameterDisplay(VstInt32 index, char* text) override { copyText(text, innerText("dsp", index).c_str(), 63); }
 
     // Accumulating: adds the delayed input to the outputs.
     void process(float** inputs, float** outputs, VstInt32 frames) override { run(inputs, outputs, frames, true); }
@@ -133,10 +125,21 @@ private:
         position = 0;
     }
 
+    static std::string innerText(const char* prefix, VstInt32 index)
+    {
+        if (settings.nameLength > 0)
+            return std::string(static_cast<std::size_t>(settings.nameLength), static_cast<char>('a' + index));
+        return prefix + std::to_string(index);
+    }
+
     void run(float** inputs, float** outputs, VstInt32 frames, bool accumulate)
     {
         if ((quirks & kLateLatency) != 0 && frames > 0)
             setInitialDelay(settings.delay);
+#ifdef ORVEX_HAVE_MXCSR
+        unflushedCalls += (_mm_getcsr() & 0x8040u) != 0x8040u;
+#endif
+        const float gain = 1.0f + values[0];
         const std::size_t length = delayLines[0].size();
         for (VstInt32 i = 0; i < frames; ++i)
         {
@@ -144,7 +147,7 @@ private:
             {
                 std::vector<float>& line = delayLines[c];
                 line[position] = inputs[c][i];
-                const float delayed = line[(position + 1) % length];
+                const float delayed = gain * line[(position + 1) % length];
                 outputs[c][i] = accumulate ? outputs[c][i] + delayed : delayed;
             }
             position = (position + 1) % length;
@@ -190,7 +193,19 @@ TEST_EXPORT void orvexTestConfigure(int failAtCreation, int nameLength, int dela
     quirks = 0;
     created = 0;
     rateHook = nullptr;
+    unflushedCalls = 0;
     calls.clear();
+}
+
+// Processing calls since the last configure that ran without flush-to-zero and
+// denormals-are-zero set; -1 where the processor's mode cannot be read.
+TEST_EXPORT int orvexTestUnflushedCalls()
+{
+#ifdef ORVEX_HAVE_MXCSR
+    return unflushedCalls;
+#else
+    return -1;
+#endif
 }
 
 // Every call recorded since the last configure or take, one per line; clears the log.

@@ -123,7 +123,7 @@ void expectStillWorks(const Effect& effect, const PluginInfo& plugin)
 class EntryValidation : public testing::TestWithParam<PluginInfo>
 {
 protected:
-    void TearDown() override { hostVersion = kVstVersion; }
+    void TearDown() override { TestHost::versionAnswer = kVstVersion; }
 };
 
 class DispatcherValidation : public testing::TestWithParam<PluginInfo>
@@ -138,10 +138,10 @@ class ParameterValidation : public testing::TestWithParam<PluginInfo>
 
 TEST_P(EntryValidation, BothEntryNamesResolveToOneFunction)
 {
-    const Library* library = Library::load(GetParam().path);
+    void* library = TestHost::loadOnce(GetParam().path);
     ASSERT_NE(library, nullptr) << "cannot load " << GetParam().path;
-    void* vstMain = library->symbol("VSTPluginMain");
-    void* oldMain = library->symbol("main");
+    void* vstMain = TestHost::librarySymbol(library, "VSTPluginMain");
+    void* oldMain = TestHost::librarySymbol(library, "main");
     EXPECT_NE(vstMain, nullptr);
     EXPECT_NE(oldMain, nullptr);
     EXPECT_EQ(vstMain, oldMain);
@@ -173,7 +173,7 @@ TEST_P(EntryValidation, RecordDescribesAStereoEffectWithoutEditor)
 
 TEST_P(EntryValidation, HostWithoutVersionGetsNoEffect)
 {
-    hostVersion = 0;
+    TestHost::versionAnswer = 0;
     Effect effect(GetParam());
     RecordProperty("effectForVersion0", effect ? "created" : "refused");
     if (GetParam().multiband)

@@ -5,45 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <random>
-
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace Validation
 {
 
 namespace
 {
-
-#if defined(_WIN32)
-void* openLibrary(const std::string& path)
-{
-    return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-}
-
-void* findSymbol(void* handle, const char* name)
-{
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
-}
-#else
-void* openLibrary(const std::string& path)
-{
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
-void* findSymbol(void* handle, const char* name)
-{
-    return dlsym(handle, name);
-}
-#endif
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -64,9 +32,9 @@ std::vector<PluginInfo> pluginsUnderTest()
     plugins.push_back({"Maximizer", ORVEX_VALIDATION_ORVEX_MAXIMIZER_PATH, false});
 #endif
     const char* faulty = std::getenv("ORVEX_VALIDATION_FAULTY_PLUGIN");
-    const Library* library = faulty != nullptr ? Library::load(faulty) : nullptr;
+    void* library = faulty != nullptr ? TestHost::loadOnce(faulty) : nullptr;
     using NameOf = const char* (*)(int);
-    const auto nameOf = library != nullptr ? reinterpret_cast<NameOf>(library->symbol("validationFaultName")) : nullptr;
+    const auto nameOf = reinterpret_cast<NameOf>(TestHost::librarySymbol(library, "validationFaultName"));
     for (int fault = 0; nameOf != nullptr && nameOf(fault) != nullptr; ++fault)
         plugins.push_back({nameOf(fault), faulty, false, fault});
     return plugins;
@@ -82,53 +50,16 @@ void PrintTo(const PluginInfo& plugin, std::ostream* out)
     *out << plugin.label << " (" << plugin.path << ")";
 }
 
-std::atomic<VstIntPtr> hostVersion{kVstVersion};
-std::atomic<VstIntPtr> hostSampleRate{44100};
-std::atomic<VstIntPtr> hostBlockSize{512};
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    switch (opcode)
-    {
-    case audioMasterVersion: return hostVersion.load();
-    case audioMasterGetSampleRate: return hostSampleRate.load();
-    case audioMasterGetBlockSize: return hostBlockSize.load();
-    default: return 0;
-    }
-}
-
-const Library* Library::load(const std::string& path)
-{
-    static std::mutex guard;
-    static std::map<std::string, std::unique_ptr<Library>> loaded;
-    std::lock_guard<std::mutex> hold(guard);
-    auto found = loaded.find(path);
-    if (found != loaded.end())
-        return found->second.get();
-    void* handle = openLibrary(path);
-    std::unique_ptr<Library> library(handle ? new Library(handle) : nullptr);
-    return (loaded[path] = std::move(library)).get();
-}
-
-void* Library::symbol(const char* name) const
-{
-    return findSymbol(handle, name);
-}
-
-VstPluginMainProc Library::entry() const
-{
-    return reinterpret_cast<VstPluginMainProc>(symbol("VSTPluginMain"));
-}
-
 Effect::Effect(const PluginInfo& plugin)
 {
-    const Library* library = Library::load(plugin.path);
-    if (library == nullptr || library->entry() == nullptr)
+    void* library = TestHost::loadOnce(plugin.path);
+    auto entry = reinterpret_cast<VstPluginMainProc>(TestHost::librarySymbol(library, "VSTPluginMain"));
+    if (entry == nullptr)
         return;
     using SelectFault = void (*)(int);
-    if (auto select = reinterpret_cast<SelectFault>(library->symbol("validationSelectFault")))
+    if (auto select = reinterpret_cast<SelectFault>(TestHost::librarySymbol(library, "validationSelectFault")))
         select(plugin.fault);
-    effect = library->entry()(hostCallback);
+    effect = entry(TestHost::hostCallback);
 }
 
 Effect::~Effect()
@@ -150,8 +81,8 @@ VstIntPtr Effect::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
 
 void Effect::start(float sampleRate, VstInt32 blockSize) const
 {
-    hostSampleRate = static_cast<VstIntPtr>(sampleRate);
-    hostBlockSize = blockSize;
+    TestHost::sampleRateAnswer = static_cast<VstIntPtr>(sampleRate);
+    TestHost::blockSizeAnswer = blockSize;
     dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
     dispatch(effSetBlockSize, 0, blockSize);

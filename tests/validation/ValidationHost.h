@@ -1,9 +1,10 @@
-// A minimal VST 2.4 host for the validation battery. It loads a plug-in
-// library by path (the loader is the only system-specific piece), asks its
-// exported entry for effects, and drives them only through the effect record,
-// as any host does. Nothing of the plug-ins' own code is linked in.
+// The validation battery's view of the shared test host: it loads a plug-in
+// library by path, asks its exported entry for effects, and drives them only
+// through the effect record, as any host does. Nothing of the plug-ins' own
+// code is linked in.
 #pragma once
 
+#include "TestHost.h"
 #include "vst/AEffect.h"
 
 #include <gtest/gtest.h>
@@ -53,30 +54,6 @@ std::vector<PluginInfo> pluginsUnderTest();
 std::string pluginLabel(const testing::TestParamInfo<PluginInfo>& info);
 // How GoogleTest shows a plug-in in failure messages.
 void PrintTo(const PluginInfo& plugin, std::ostream* out);
-
-// What the host callback answers to audioMasterVersion (2400 by default).
-extern std::atomic<VstIntPtr> hostVersion;
-// What it answers to audioMasterGetSampleRate and audioMasterGetBlockSize.
-extern std::atomic<VstIntPtr> hostSampleRate;
-extern std::atomic<VstIntPtr> hostBlockSize;
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                     float opt);
-
-// A loaded plug-in library. Libraries are loaded once per process and stay
-// loaded, as in most hosts; null when the path cannot be loaded.
-class Library
-{
-public:
-    static const Library* load(const std::string& path);
-
-    void* symbol(const char* name) const;
-    VstPluginMainProc entry() const;
-
-private:
-    explicit Library(void* handle) : handle(handle) {}
-    void* handle;
-};
 
 // Non-interleaved stereo float audio.
 struct Stereo

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Plants known faults one at a time in a scratch copy of the tree, rebuilds
+# what changed and runs the tests that should notice; fails when a fault
+# survives (its tests still pass) or no longer applies (its text is gone).
+# Usage: scripts/mutants.sh [NAME...]   (default: every mutant below)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+scratch=$root/build-mutants
+jobs=$(nproc)
+
+# One mutant a line: name | file | tests (ctest -R) | text | replacement.
+# The text must occur exactly once in the file; "\n" stands for a line break.
+# Neither text nor replacement may contain "|".
+read -r -d '' table <<'EOF' || true
+# --- the multiband effect (plugin/AGain.cpp) ---
+band-to-next-instance | plugin/AGain.cpp | AudioPath | if (AEffect* instance = instances[band]) | if (AEffect* instance = instances[band + 1])
+left-right-swapped | plugin/AGain.cpp | AudioPath | const float* from = result[c]; | const float* from = result[1 - c];
+no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    Platform::ScopedLock hold(effectLock); | Platform::ScopedLock hold(effectLock);
+label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
+# --- the inner maximizer ---
+threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
+rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
+# --- the band splitter ---
+later-partitions-off-by-1% | crossover/BandSplitter.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
+EOF
+
+targets=(PluginAudioTest PluginShellTest MaximizerPluginTest BandSplitterTest)
+
+trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+
+# The scratch copy: the sources as they are now, built once.
+mkdir -p "$scratch/src"
+tar -C "$root" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$scratch/src" -xf -
+cmake -G Ninja -S "$scratch/src" -B "$scratch/build" -DCMAKE_BUILD_TYPE=Release \
+    -DORVEX_BUILD_HOST=OFF -DORVEX_BUILD_BENCH=OFF >/dev/null
+build() { cmake --build "$scratch/build" -j "$jobs" --target "${targets[@]}" >"$scratch/build.log" 2>&1; }
+tests() { ctest --test-dir "$scratch/build" -j "$jobs" -R "$1" >"$scratch/test.log" 2>&1; }
+build || { cat "$scratch/build.log"; exit 1; }
+
+survivors=()
+while IFS='|' read -r name file regex text replacement; do
+    name=$(trim "$name")
+    [[ -z $name || $name == \#* ]] && continue
+    [[ $# -gt 0 && " $* " != *" $name "* ]] && continue
+    file=$scratch/src/$(trim "$file"); regex=$(trim "$regex")
+    text=$(printf '%b' "$(trim "$text")"); replacement=$(printf '%b' "$(trim "$replacement")")
+    original=$(<"$file")
+    rest=${original#*"$text"}
+    if [[ $rest == "$original" || $rest == *"$text"* ]]; then
+        echo "mutant $name: the text is not in $file exactly once"
+        survivors+=("$name")
+        continue
+    fi
+    printf '%s\n' "${original/"$text"/"$replacement"}" >"$file"
+    if ! build; then
+        verdict="does not build"; survivors+=("$name")
+    elif tests "$regex"; then
+        verdict="SURVIVED ($regex)"; survivors+=("$name")
+    else
+        verdict="killed: $(grep -c '(Failed)' "$scratch/test.log" || true) tests of $regex fail"
+    fi
+    printf '%s\n' "$original" >"$file"
+    echo "mutant $name: $verdict"
+done <<<"$table"
+
+build
+if [ ${#survivors[@]} -gt 0 ]; then
+    echo "scripts/mutants.sh: not killed: ${survivors[*]}"
+    exit 1
+fi
+echo "scripts/mutants.sh: every mutant killed"
