@@ -14,15 +14,21 @@ jobs=$(nproc)
 # Neither text nor replacement may contain "|".
 read -r -d '' table <<'EOF' || true
 # --- the multiband effect (plugin/AGain.cpp) ---
-band-to-next-instance | plugin/AGain.cpp | AudioPath | if (AEffect* instance = instances[band]) | if (AEffect* instance = instances[band + 1])
+band-to-next-instance | plugin/AGain.cpp | AudioPath | if (runInstance(instances[band], bands[band], outputs, frames)) | if (runInstance(instances[band + 1], bands[band], outputs, frames))
+bands-not-aligned | plugin/AGain.cpp | AnyInner | bandDelays[band].run(outputs, frames, bandAlignment[band]); | bandDelays[band].run(outputs, frames, 0);
+latency-not-followed | plugin/AGain.cpp | AnyInner | crossover.release(sampleFrames);\n    followInstanceLatencies(sampleFrames); | crossover.release(sampleFrames);
 left-right-swapped | plugin/AGain.cpp | AudioPath | const float* from = result[c]; | const float* from = result[1 - c];
 no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    Platform::ScopedLock hold(effectLock); | Platform::ScopedLock hold(effectLock);
 label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
+# --- live crossover changes ---
+crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);
+new-kernels-without-history | crossover/Crossover.cpp | LiveChange | feedHistory(*splitter, frames); | feedHistory(*splitter, 0);
+delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | w[i] = 1.0f - ramp(position + i); | w[i] = 1.0f;
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
 rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
 # --- the band splitter ---
-later-partitions-off-by-1% | crossover/BandSplitter.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
+later-partitions-off-by-1% | crossover/PartitionedKernel.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
 EOF
 
 targets=(PluginAudioTest PluginShellTest MaximizerPluginTest BandSplitterTest)
