@@ -2,18 +2,16 @@
 
 #include <string>
 
-#ifndef ORVEX_VERSION_MINOR
-#define ORVEX_VERSION_MINOR 0
-#endif
-#ifndef ORVEX_VERSION_PATCH
-#define ORVEX_VERSION_PATCH 0
-#endif
+// ORVEX_VERSION, ORVEX_VERSION_MINOR and ORVEX_VERSION_PATCH come from the build.
 
 const char* const ProjectFacts::kNamespace = "http://ylk.example/plugins/orvex/";
 const char* const ProjectFacts::kMaintainer = "ylk";
 const char* const ProjectFacts::kLicense = "http://ylk.example/plugins/orvex/license";
-const int ProjectFacts::kMinorVersion = ORVEX_VERSION_MINOR;
-const int ProjectFacts::kMicroVersion = ORVEX_VERSION_PATCH;
+const char* const ProjectFacts::kVersion = ORVEX_VERSION;
+// LV2 reads an odd number or a minor version of 0 as a development release
+// that hosts may hide, so releases map to even numbers from 2 up.
+const int ProjectFacts::kMinorVersion = 2 * (ORVEX_VERSION_MINOR + 1);
+const int ProjectFacts::kMicroVersion = 2 * ORVEX_VERSION_PATCH;
 
 namespace
 {

@@ -34,6 +34,7 @@ struct ProjectFacts
     static const char* const kNamespace;   // URI prefix of everything we define
     static const char* const kMaintainer;
     static const char* const kLicense;     // URI of the licence
+    static const char* const kVersion;     // the project's version, "1.0.0"
     static const int kMinorVersion;        // lv2:minorVersion
     static const int kMicroVersion;        // lv2:microVersion
 };

@@ -81,6 +81,7 @@ void TurtleWriter::writePlugin(const PluginDescription& plugin, std::ostream& ou
         << "    doap:name " << quoted(plugin.name) << " ;\n"
         << "    doap:license <" << ProjectFacts::kLicense << "> ;\n"
         << "    doap:maintainer [ a foaf:Person ; foaf:name " << quoted(ProjectFacts::kMaintainer) << " ] ;\n"
+        << "    doap:release [ doap:revision " << quoted(ProjectFacts::kVersion) << " ] ;\n"
         << "    lv2:minorVersion " << ProjectFacts::kMinorVersion << " ;\n"
         << "    lv2:microVersion " << ProjectFacts::kMicroVersion << " ;\n"
         << (plugin.hardRealTime ? "    lv2:optionalFeature lv2:hardRTCapable ;\n" : "") << "    lv2:port";
