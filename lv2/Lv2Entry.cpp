@@ -61,7 +61,7 @@ const void* extensionData(const char*)
 }
 } // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
 {
     static const LV2_Descriptor descriptor = {ORVEX_LV2_DESCRIPTION().uri.c_str(), instantiate, connectPort, activate,
                                               run, deactivate, cleanup, extensionData};
