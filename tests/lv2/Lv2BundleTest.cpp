@@ -195,7 +195,9 @@ struct LatencyCase
     const PluginDescription* plugin;
     double rate;
     std::vector<std::pair<const char*, float>> settings;
-    bool latencyChanges; // whether the settings move the latency away from the defaults'
+    // Whether the settings must move the latency away from the defaults': a
+    // longer crossover kernel cannot fit the default delay.
+    bool latencyChanges;
 };
 
 TEST(Lv2Bundle, LatencyPortIsTheDelayOfAnImpulseAfterControlsChangeWhileRunning)
@@ -203,7 +205,6 @@ TEST(Lv2Bundle, LatencyPortIsTheDelayOfAnImpulseAfterControlsChangeWhileRunning)
     const LatencyCase cases[] = {
         {&multibandDescription(), 44100.0, {}, false},
         {&multibandDescription(), 96000.0, {{"freq1", 60.0f}, {"slope1", 96.0f}, {"freq4", 15000.0f}}, true},
-        {&multibandDescription(), 48000.0, {{"freq1", 400.0f}, {"band3", 0.0f}}, true},
         {&maximizerDescription(), 44100.0, {}, false},
         {&maximizerDescription(), 48000.0, {{"truepeak", 1.0f}, {"release", 5.0f}}, false},
     };
