@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test:
-#   1. Linux, GCC, Release (plug-ins, host, tests, benchmarks built)
-#   2. Linux, Clang, Debug with AddressSanitizer and UndefinedBehaviorSanitizer
-#   3. Linux, Clang, with ThreadSanitizer (the tests that run threads)
-#   4. Windows 32-bit and 64-bit DLLs cross-built with MinGW-w64, tests run under wine
-#   5. Planted faults, one at a time, that the tests must catch (scripts/mutants.sh)
-# Usage: scripts/test.sh [linux|asan|tsan|windows|mutants]...   (default: all of them)
+#   1. Linux, GCC, Release (plug-ins, LV2 bundles, host, tests, benchmarks built)
+#   2. LV2 bundles checked with the LV2 tools, the README's batch-render recipe run
+#   3. The Debian package built, installed, used from the PATH, removed again
+#   4. Linux, Clang, Debug with AddressSanitizer and UndefinedBehaviorSanitizer
+#   5. Linux, Clang, with ThreadSanitizer (the tests that run threads)
+#   6. Windows 32-bit and 64-bit DLLs cross-built with MinGW-w64, tests run under
+#      wine, one zip per architecture
+#   7. Planted faults, one at a time, that the tests must catch (scripts/mutants.sh)
+# Usage: scripts/test.sh [linux|lv2|package|asan|tsan|windows|mutants]...   (default: all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,6 +30,37 @@ stage_linux() {
     CC=gcc CXX=g++ configure_and_build build -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_BENCH=ON
     scripts/check-exports.sh build/plugins/*.so
     run_ctest build
+}
+
+stage_lv2() {
+    echo "== LV2 bundles with the LV2 tools; batch rendering with GNU parallel"
+    CC=gcc CXX=g++ configure_and_build build -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_BENCH=ON
+    scripts/check-lv2.sh build/lv2 build/tests/lv2/lv2-latency-probe
+    scripts/check-batch.sh build
+}
+
+stage_package() {
+    echo "== Debian package: installed, orvex demo from the PATH, lv2apply through the installed bundle"
+    CC=gcc CXX=g++ configure_and_build build -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_BENCH=ON
+    rm -f build/*.deb
+    (cd build && cpack -G DEB >/dev/null)
+    local deb sudo=""
+    deb=$(ls "$root"/build/multiband-orvex-maximizer_*.deb)
+    dpkg-deb -f "$deb" Depends | grep -q libsndfile1 || { echo "package does not depend on libsndfile1"; return 1; }
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
+    # The checks are chained with && since errexit does not apply inside "|| status=".
+    local status=0 work
+    work=$(mktemp -d)
+    {
+        [ "$(command -v orvex)" = /usr/bin/orvex ] &&
+            (cd "$work" && orvex demo . >/dev/null && test -s demo-out.wav && test -s demo-bands.svg) &&
+            (unset LV2_PATH && scripts/check-lv2.sh installed build/tests/lv2/lv2-latency-probe)
+    } || status=$?
+    rm -rf "$work"
+    # Leave the machine as it was, whatever happened.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq multiband-orvex-maximizer >/dev/null
+    return "$status"
 }
 
 stage_asan() {
@@ -56,6 +90,13 @@ stage_windows() {
             -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake"
         scripts/check-exports.sh "build-win-$arch"/plugins/*.dll
         run_ctest "build-win-$arch"
+        (cd "build-win-$arch" && rm -f ./*.zip && cpack -G ZIP >/dev/null)
+        python3 - "build-win-$arch"/MultibandOrvexMaximizer-*.zip <<'PY'
+import sys, zipfile
+names = sorted(n.split("/")[-1] for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
+want = ["INSTALL.txt", "MultibandOrvexMaximizer.dll", "Orvex_Maximizer.dll"]
+sys.exit(0 if names == want else f"{sys.argv[1]} holds {names}, expected {want}")
+PY
     done
     wineserver -k >/dev/null 2>&1 || true
 }
@@ -66,7 +107,7 @@ stage_mutants() {
 }
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows mutants)
+[ ${#stages[@]} -gt 0 ] || stages=(linux lv2 package asan tsan windows mutants)
 for s in "${stages[@]}"; do
     "stage_$s"
 done

@@ -30,11 +30,12 @@ std::string slurp(const std::string& path)
 }
 
 // Runs `sh -c "<prefix> orvex <args>"` in dir, capturing both streams.
-Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "")
+Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "",
+              const std::string& executable = ORVEX_EXECUTABLE)
 {
     const std::string out = dir.file(".stdout");
     const std::string err = dir.file(".stderr");
-    const std::string command = "cd '" + dir.path + "' && " + prefix + " '" + ORVEX_EXECUTABLE + "' " + args +
+    const std::string command = "cd '" + dir.path + "' && " + prefix + " '" + executable + "' " + args +
                                 " >'" + out + "' 2>'" + err + "' </dev/null";
     const int raw = std::system(("sh -c \"" + command + "\"").c_str());
     Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
@@ -81,6 +82,32 @@ TEST(HostCli, DefaultPluginIsFoundBesideTheExecutableFromAnyFolder)
                                        "Inner plug-in:  " + folder + "/plugins/Orvex_Maximizer.so",
                                        std::string("samples after one block")})
             EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+}
+
+TEST(HostCli, InstalledOrvexFindsThePluginUnderItsPrefixThenOnVstPath)
+{
+    // An orvex copied into <dir>/bin, the test plug-in under the default name
+    // in the folder each row names.
+    const struct
+    {
+        const char* pluginFolder;
+        const char* environment;
+    } rows[] = {{"lib/vst", "VST_PATH=/nonexistent"}, {"vst-a", "VST_PATH=/nonexistent:\\$PWD/vst-a"}};
+    for (const auto& row : rows)
+    {
+        ScratchDir dir;
+        const std::string plugin = dir.file(row.pluginFolder) + "/MultibandOrvexMaximizer.so";
+        ASSERT_EQ(std::system(("mkdir -p '" + dir.file("bin") + "' '" + dir.file(row.pluginFolder) + "' && cp '" +
+                               ORVEX_EXECUTABLE + "' '" + dir.file("bin") + "/' && cp '" + pluginPath() + "' '" +
+                               plugin + "'")
+                                  .c_str()),
+                  0);
+        const Outcome run = orvex(dir, "info", row.environment, dir.file("bin/orvex"));
+        ASSERT_EQ(run.status, 0) << row.pluginFolder << ": " << run.err;
+        EXPECT_NE(run.out.find("Orvex Test Gain"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(row.pluginFolder + std::string("/MultibandOrvexMaximizer.so")), std::string::npos)
+            << run.out;
+    }
 }
 
 TEST(HostCli, PluginsThatCannotBeUsedFailWithOneLine)

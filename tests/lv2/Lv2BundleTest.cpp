@@ -1,0 +1,295 @@
+// The built bundles loaded the way an LV2 host loads them (dlopen the module,
+// lv2_descriptor, instantiate): the port table against the VST parameters it
+// maps to, the latency port against an impulse, and hosts that use odd block
+// sizes, run in place, never change a control or change all of them always.
+#include "lv2/PluginDescription.h"
+#include "vst/AEffect.h"
+
+#include <lv2/core/lv2.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+struct Stereo
+{
+    std::vector<float> left, right;
+};
+
+// One instance of a bundle's plug-in with every port connected to members.
+class Lv2Host
+{
+public:
+    Lv2Host(const PluginDescription& plugin, double rate) : plugin(plugin)
+    {
+        const std::string path = std::string(ORVEX_LV2_DIR) + "/" + plugin.bundle + "/" + plugin.binary;
+        library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto entry = library ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor")) : nullptr;
+        descriptor = entry ? entry(0) : nullptr;
+        if (descriptor == nullptr || plugin.uri != descriptor->URI || entry(1) != nullptr)
+            return;
+        const std::string bundle = std::string(ORVEX_LV2_DIR) + "/" + plugin.bundle + "/";
+        const LV2_Feature* const features[] = {nullptr};
+        handle = descriptor->instantiate(descriptor, rate, bundle.c_str(), features);
+        for (const ControlPort& port : plugin.controls)
+            controls.push_back(port.defaultValue);
+        if (handle == nullptr)
+            return;
+        for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
+            descriptor->connect_port(handle, i, &controls[i]);
+        descriptor->connect_port(handle, plugin.latencyPort(), &latency);
+        descriptor->activate(handle);
+    }
+    ~Lv2Host()
+    {
+        if (handle != nullptr)
+        {
+            descriptor->deactivate(handle);
+            descriptor->cleanup(handle);
+        }
+        if (library != nullptr)
+            dlclose(library);
+    }
+    bool ready() const { return handle != nullptr; }
+
+    float& control(const std::string& symbol)
+    {
+        for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
+            if (plugin.controls[i].symbol == symbol)
+                return controls[i];
+        ADD_FAILURE() << "no control " << symbol;
+        return controls.front();
+    }
+
+    // Runs `in` through in blocks of nextBlock() frames (0 allowed), calling
+    // beforeBlock() first each time; in place when `inPlace`.
+    Stereo render(Stereo in, const std::function<std::uint32_t()>& nextBlock,
+                  const std::function<void()>& beforeBlock = {}, bool inPlace = false)
+    {
+        Stereo out{std::vector<float>(in.left.size()), std::vector<float>(in.right.size())};
+        Stereo& target = inPlace ? in : out;
+        for (std::size_t done = 0; done < in.left.size();)
+        {
+            const auto frames = static_cast<std::uint32_t>(std::min<std::size_t>(nextBlock(), in.left.size() - done));
+            if (beforeBlock)
+                beforeBlock();
+            descriptor->connect_port(handle, plugin.audioInput(0), in.left.data() + done);
+            descriptor->connect_port(handle, plugin.audioInput(1), in.right.data() + done);
+            descriptor->connect_port(handle, plugin.audioOutput(0), target.left.data() + done);
+            descriptor->connect_port(handle, plugin.audioOutput(1), target.right.data() + done);
+            descriptor->run(handle, frames);
+            done += frames;
+        }
+        return target;
+    }
+    // One run of no frames: applies the controls and refreshes the latency port.
+    float latencyNow()
+    {
+        descriptor->run(handle, 0);
+        return latency;
+    }
+
+    const PluginDescription& plugin;
+    std::vector<float> controls;
+    float latency = -1.0f;
+
+private:
+    void* library = nullptr;
+    const LV2_Descriptor* descriptor = nullptr;
+    LV2_Handle handle = nullptr;
+};
+
+Stereo noise(std::size_t frames, float amplitude, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> uniform(-amplitude, amplitude);
+    Stereo s{std::vector<float>(frames), std::vector<float>(frames)};
+    for (std::size_t i = 0; i < frames; ++i)
+    {
+        s.left[i] = uniform(generator);
+        s.right[i] = uniform(generator);
+    }
+    return s;
+}
+
+float peakOf(const Stereo& s)
+{
+    float peak = 0.0f;
+    for (const auto* channel : {&s.left, &s.right})
+        for (float v : *channel)
+            peak = std::isfinite(v) ? std::max(peak, std::fabs(v)) : INFINITY;
+    return peak;
+}
+
+const PluginDescription* const kPlugins[] = {&multibandDescription(), &maximizerDescription()};
+
+// --- The port table against the effects' own parameter names and displays.
+
+VstIntPtr ORVEX_VSTCALL plainHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    return opcode == audioMasterVersion ? kVstVersion : 0;
+}
+
+// A display as a number: On/Off as 1/0, slopes (shown as -24) by magnitude.
+float displayedValue(AEffect* effect, VstInt32 index, const ControlPort& port)
+{
+    char text[64] = {};
+    effect->dispatcher(effect, effGetParamDisplay, index, 0, text, 0.0f);
+    if (std::string(text) == "On" || std::string(text) == "Off")
+        return text[1] == 'n' ? 1.0f : 0.0f;
+    const float value = std::strtof(text, nullptr);
+    return port.mapping == PortMapping::slopeSteps ? std::fabs(value) : value;
+}
+
+TEST(Lv2Bundle, PortTableMatchesTheEffectsNamesDefaultsAndDisplayedValues)
+{
+    const char* const vstFiles[] = {"MultibandOrvexMaximizer.so", "Orvex_Maximizer.so"};
+    constexpr float kRate = 44100.0f; // the effects' rate until a host sets one
+    for (int p = 0; p < 2; ++p)
+    {
+        const PluginDescription& plugin = *kPlugins[p];
+        void* library = dlopen((std::string(ORVEX_PLUGIN_DIR) + "/" + vstFiles[p]).c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
+        AEffect* effect = entry != nullptr ? entry(&plainHost) : nullptr;
+        ASSERT_NE(effect, nullptr);
+        ASSERT_EQ(effect->numParams, static_cast<VstInt32>(plugin.controlCount()));
+        for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
+        {
+            const ControlPort& port = plugin.controls[i];
+            const auto index = static_cast<VstInt32>(i);
+            char name[64] = {};
+            effect->dispatcher(effect, effGetParamName, index, 0, name, 0.0f);
+            EXPECT_EQ(port.name, name);
+            const float tolerance = 0.01f + 5e-4f * std::fabs(port.defaultValue);
+            EXPECT_NEAR(fromNormalised(port, effect->getParameter(effect, index), kRate), port.defaultValue, tolerance)
+                << port.symbol;
+            const float middle = port.mapping == PortMapping::slopeSteps ? 60.0f : 0.5f * (port.minimum + port.maximum);
+            for (float value : {port.minimum, port.defaultValue, middle, port.maximum})
+            {
+                if (port.mapping == PortMapping::toggle)
+                    value = std::round(value);
+                effect->setParameter(effect, index, toNormalised(port, value, kRate));
+                EXPECT_NEAR(displayedValue(effect, index, port), value, 0.01f + 5e-4f * std::fabs(value))
+                    << port.symbol << " = " << value;
+            }
+        }
+        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+        dlclose(library);
+    }
+}
+
+// --- The latency port against the delay of an impulse.
+
+struct LatencyCase
+{
+    const PluginDescription* plugin;
+    double rate;
+    std::vector<std::pair<const char*, float>> settings;
+    // Whether the settings must move the latency away from the defaults': a
+    // longer crossover kernel cannot fit the default delay.
+    bool latencyChanges;
+};
+
+TEST(Lv2Bundle, LatencyPortIsTheDelayOfAnImpulseAfterControlsChangeWhileRunning)
+{
+    const LatencyCase cases[] = {
+        {&multibandDescription(), 44100.0, {}, false},
+        {&multibandDescription(), 96000.0, {{"freq1", 60.0f}, {"slope1", 96.0f}, {"freq4", 15000.0f}}, true},
+        {&maximizerDescription(), 44100.0, {}, false},
+        {&maximizerDescription(), 48000.0, {{"truepeak", 1.0f}, {"release", 5.0f}}, false},
+    };
+    constexpr std::size_t kImpulseAt = 100;
+    for (const LatencyCase& c : cases)
+    {
+        Lv2Host host(*c.plugin, c.rate);
+        ASSERT_TRUE(host.ready()) << c.plugin->uri;
+        const float initial = host.latencyNow();
+        for (const auto& [symbol, value] : c.settings)
+            host.control(symbol) = value;
+        const float latency = host.latencyNow();
+        EXPECT_EQ(latency != initial, c.latencyChanges) << c.plugin->uri << " at " << c.rate << ": " << initial << " -> " << latency;
+        ASSERT_GT(latency, 0.0f);
+
+        Stereo impulse{std::vector<float>(kImpulseAt + static_cast<std::size_t>(latency) + 1000, 0.0f), {}};
+        impulse.left[kImpulseAt] = 0.5f;
+        impulse.right = impulse.left;
+        const Stereo out = host.render(impulse, [] { return 700u; });
+        for (const auto* channel : {&out.left, &out.right})
+        {
+            const auto peak = std::max_element(channel->begin(), channel->end(),
+                                               [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+            EXPECT_EQ(static_cast<std::size_t>(peak - channel->begin()), kImpulseAt + static_cast<std::size_t>(latency))
+                << c.plugin->uri << " at " << c.rate;
+        }
+        EXPECT_EQ(host.latency, latency);
+    }
+}
+
+// --- Hosts with other habits.
+
+TEST(Lv2Bundle, OutputIsTheSameForAnyBlockSizesInPlaceOrNot)
+{
+    for (const PluginDescription* plugin : kPlugins)
+    {
+        const Stereo in = noise(24000, 0.9f, 7);
+        Stereo reference;
+        {
+            Lv2Host host(*plugin, 48000.0);
+            ASSERT_TRUE(host.ready());
+            host.controls.back() = 1.0f; // auto release, the last maximizer control
+            reference = host.render(in, [] { return 512u; });
+        }
+        Lv2Host host(*plugin, 48000.0);
+        host.controls.back() = 1.0f;
+        std::mt19937 generator(11);
+        // Sizes 0 to beyond the adapter's chunk, 1 and odd sizes included.
+        std::uniform_int_distribution<std::uint32_t> size(0, 5000);
+        const Stereo out = host.render(in, [&] { return size(generator) % 3 == 0 ? size(generator) % 4 : size(generator); },
+                                       {}, true);
+        const float tolerance = 8.0f * 1.2e-7f * peakOf(reference);
+        for (std::size_t i = 0; i < in.left.size(); ++i)
+        {
+            ASSERT_NEAR(out.left[i], reference.left[i], tolerance) << plugin->uri << " at " << i;
+            ASSERT_NEAR(out.right[i], reference.right[i], tolerance) << plugin->uri << " at " << i;
+        }
+    }
+}
+
+TEST(Lv2Bundle, EveryControlChangedOnEveryBlockKeepsTheOutputFiniteAndUnderTheHighestCeiling)
+{
+    for (const PluginDescription* plugin : kPlugins)
+    {
+        Lv2Host host(*plugin, 44100.0);
+        ASSERT_TRUE(host.ready());
+        std::mt19937 generator(3);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        const std::string ceiling = plugin == &multibandDescription() ? "m_ceiling" : "ceiling";
+        const auto everyControl = [&] {
+            for (std::uint32_t i = 0; i < plugin->controlCount(); ++i)
+            {
+                const ControlPort& port = plugin->controls[i];
+                float value = port.minimum + unit(generator) * (port.maximum - port.minimum);
+                if (port.mapping == PortMapping::toggle)
+                    value = std::round(value);
+                host.controls[i] = value;
+            }
+            host.control(ceiling) = -3.0f - 9.0f * unit(generator); // -12 to -3 dB
+        };
+        const Stereo out = host.render(noise(8000, 1.0f, 5), [&] { return 200u + static_cast<std::uint32_t>(unit(generator) * 500.0f); },
+                                       everyControl);
+        EXPECT_LE(peakOf(out), std::pow(10.0f, -3.0f / 20.0f)) << plugin->uri;
+        EXPECT_GE(host.latency, 0.0f);
+        EXPECT_EQ(host.latency, std::round(host.latency));
+    }
+}
+} // namespace
