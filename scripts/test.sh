@@ -82,14 +82,24 @@ stage_windows() {
     unset DISPLAY
     export WINEDEBUG=-all WINEPREFIX="$root/build-wine-prefix"
     # Start wine's services once, detached from our pipes, so tests do not wait on them.
-    wineboot --init >/dev/null 2>&1 </dev/null || true
+    local loader=wine
+    [ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64
+    "$loader" wineboot --init >/dev/null 2>&1 </dev/null || true
     wineserver -p >/dev/null 2>&1 </dev/null || true
+    # Some kernels cannot run 32-bit programs at all (no 32-bit execution
+    # support); there the 32-bit DLLs are built and checked but not run.
+    local run32=yes
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || run32=no
     for arch in i686 x86_64; do
         echo "== Windows, $arch, MinGW-w64, tests under wine"
         configure_and_build "build-win-$arch" -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake"
         scripts/check-exports.sh "build-win-$arch"/plugins/*.dll
-        run_ctest "build-win-$arch"
+        if [ "$arch" = i686 ] && [ "$run32" = no ]; then
+            echo "NOTE: this machine cannot run 32-bit programs, so the i686 tests were built but not run"
+        else
+            run_ctest "build-win-$arch"
+        fi
         (cd "build-win-$arch" && rm -f ./*.zip && cpack -G ZIP >/dev/null)
         python3 - "build-win-$arch"/MultibandOrvexMaximizer-*.zip <<'PY'
 import sys, zipfile
