@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -753,6 +754,62 @@ void expectCrossfades(const Stereo& out, const std::vector<Stereo>& renders, std
 }
 
 } // namespace
+
+TEST(Threads, MovesFromAnotherThreadOnlyEverBlendTwoRenders)
+{
+    PluginFolder folder(ORVEX_TEST_REAL_INNER_PATH);
+    Plugin plugin(folder);
+    const Stereo input = quietNoise(60000, 12);
+    const float settings[2] = {0.1897612f, 0.3f}; // Freq2: 1000 Hz and about 1750 Hz, the same latency
+    auto start = [&](float freq2) {
+        AEffect* effect = startEffect(plugin);
+        for (int b : {0, 1, 3, 4}) // band 3 alone, so the two settings sound different
+            effect->setParameter(effect, kBandSwitch[static_cast<std::size_t>(b)], 0.0f);
+        effect->setParameter(effect, 4, freq2);
+        return effect;
+    };
+    Stereo renders[2];
+    for (int i = 0; i < 2; ++i)
+    {
+        AEffect* effect = start(settings[i]);
+        renders[i] = runStream(effect, input, fixedBlocks(512), false);
+        dispatch(effect, effClose);
+    }
+    AEffect* effect = start(settings[0]);
+    std::atomic<bool> audioStarted{false}, audioDone{false};
+    std::atomic<int> moves{0};
+    std::thread mover([&] {
+        while (!audioStarted.load())
+            std::this_thread::yield();
+        for (int i = 1; !audioDone.load(); ++i, ++moves)
+        {
+            effect->setParameter(effect, 4, settings[i % 2]);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    const Stereo output = runStream(effect, input, fixedBlocks(512), false,
+                                    [&](std::size_t done) { audioStarted.store(done > 0); });
+    audioDone.store(true);
+    mover.join();
+    dispatch(effect, effClose);
+    EXPECT_GT(moves.load(), 2);
+    // Every frame is (1 - w) A + w B for one w in 0..1, the same on both channels.
+    const Stereo& a = renders[0];
+    const Stereo& b = renders[1];
+    for (std::size_t t = 0; t < input[0].size(); ++t)
+    {
+        const double d = b[0][t] - a[0][t];
+        if (std::abs(d) < 0.003)
+        {
+            ASSERT_LT(std::abs(output[0][t] - a[0][t]), std::abs(d) + 1e-5) << t;
+            continue;
+        }
+        const double w = (output[0][t] - a[0][t]) / d;
+        ASSERT_GT(w, -0.01) << t;
+        ASSERT_LT(w, 1.01) << t;
+        ASSERT_NEAR(output[1][t], (1.0 - w) * a[1][t] + w * b[1][t], 1e-5) << t;
+    }
+}
 
 TEST(LiveChange, MovesCrossfadeFromTheOldSettingsRenderToTheNewOnes)
 {
