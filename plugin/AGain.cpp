@@ -226,16 +226,15 @@ void AGain::setSampleRate(float newSampleRate)
 void AGain::resume()
 {
     AudioEffectX::resume();
-    Platform::ScopedLock serial(designLock);
-    int delay = 0;
     {
+        Platform::ScopedLock serial(designLock);
         Platform::ScopedLock hold(effectLock);
         const bool designed = crossover.latestDesign().designed();
-        delay = crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load()));
+        crossoverDelay.store(crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load())));
         for (BandDelay& line : bandDelays)
             line.clear();
     }
-    reportLatency(delay);
+    publishLatency();
 }
 
 void AGain::setBlockSize(VstInt32 newBlockSize)
@@ -454,19 +453,26 @@ void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFra
     if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr || sampleFrames < 0)
         return;
     DenormalGuard guard;
+    // Told outside the lock: a host may call back into the effect at once.
+    if (processLocked(inputs, outputs, sampleFrames))
+        publishLatency();
+}
+
+bool AGain::processLocked(float** inputs, float** outputs, VstInt32 frames)
+{
     Platform::ScopedLock hold(effectLock);
-    const bool sumsReady = ensureSumCapacity(sampleFrames);
+    const bool sumsReady = ensureSumCapacity(frames);
     // The crossover copies the input here, before any output is written, so
     // hosts that process in place are safe.
     float** bands[kNumBands] = {};
-    if (!crossover.process(inputs, sampleFrames, bands))
-        processSilence(outputs, sampleFrames, sumsReady);
+    if (!crossover.process(inputs, frames, bands))
+        processSilence(outputs, frames, sumsReady);
     else if (sumsReady)
-        mixBands(bands, outputs, sampleFrames);
+        mixBands(bands, outputs, frames);
     else
-        zeroChannels(outputs, sampleFrames);
-    crossover.release(sampleFrames);
-    followInstanceLatencies(sampleFrames);
+        zeroChannels(outputs, frames);
+    crossover.release(frames);
+    return followInstanceLatencies(frames);
 }
 
 void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames)
@@ -559,7 +565,18 @@ void AGain::zeroChannels(float** channels, VstInt32 frames)
 
 void AGain::rebuildCrossovers(bool restart)
 {
-    Platform::ScopedLock serial(designLock);
+    bool published = false;
+    {
+        Platform::ScopedLock serial(designLock);
+        published = publishDesign(restart);
+    }
+    // Told outside every lock: a host may call back into the effect at once.
+    if (published)
+        publishLatency();
+}
+
+bool AGain::publishDesign(bool restart)
+{
     const float rate = getSampleRate();
     CrossoverSettings settings;
     settings.sampleRate = rate;
@@ -574,7 +591,7 @@ void AGain::rebuildCrossovers(bool restart)
         {
             Platform::ScopedLock hold(effectLock);
             if (crossover.latestDesign().settings() == settings)
-                return;
+                return false;
             basis = crossover.basis();
         }
         // Designed outside the lock: the audio thread keeps running meanwhile.
@@ -586,7 +603,7 @@ void AGain::rebuildCrossovers(bool restart)
         }
         catch (const std::bad_alloc&)
         {
-            return; // the crossover in use stays complete
+            return false; // the crossover in use stays complete
         }
         const int delay = update->delay;
         Crossover::Garbage garbage;
@@ -613,8 +630,8 @@ void AGain::rebuildCrossovers(bool restart)
                 recycle(splitter);
         if (published)
         {
-            reportLatency(delay);
-            return;
+            crossoverDelay.store(delay);
+            return true;
         }
     }
 }
@@ -658,10 +675,10 @@ bool AGain::readInstanceLatencies()
     return changed;
 }
 
-// After every block: an instance whose latency changed (one that reports it
+// After every block, under the lock: an instance whose latency changed (one that reports it
 // only once it has processed audio, or a lookahead setting) changes the
 // latency at once, and a new band alignment enters behind a fade out and in.
-void AGain::followInstanceLatencies(VstInt32 frames)
+bool AGain::followInstanceLatencies(VstInt32 frames)
 {
     if (alignmentFade != AlignmentFade::none)
     {
@@ -681,13 +698,13 @@ void AGain::followInstanceLatencies(VstInt32 frames)
         }
     }
     if (!readInstanceLatencies())
-        return;
+        return false;
     if (alignmentTarget != bandAlignment && alignmentFade != AlignmentFade::out)
     {
         alignmentFade = AlignmentFade::out;
         alignmentPosition = 0;
     }
-    publishLatency();
+    return true;
 }
 
 bool AGain::alignmentInUse() const
@@ -725,12 +742,6 @@ void AGain::reserveAlignment()
     const int room = static_cast<int>(std::lround(static_cast<double>(getSampleRate())));
     for (BandDelay& line : bandDelays)
         line.reserve(room, std::max(getBlockSize(), 1));
-}
-
-void AGain::reportLatency(int delay)
-{
-    crossoverDelay.store(delay);
-    publishLatency();
 }
 
 void AGain::publishLatency()

@@ -89,17 +89,20 @@ private:
     // the settings equal those of the newest design. Holds the effect lock
     // only to read the crossover's state and to publish. Allocates.
     void rebuildCrossovers(bool restart = false);
-    // Stores the crossover's delay and reports the latency (publishLatency).
-    void reportLatency(int delay);
+    // Under designLock: designs, prepares and publishes; stores the crossover
+    // delay it brings. False when nothing was published.
+    bool publishDesign(bool restart);
     // Stores crossover delay + largest band-instance latency + master latency
-    // as the latency and tells the host when it changed. Any thread.
+    // as the latency and tells the host when it changed. Any thread, but
+    // never while holding a lock: the host may call straight back.
     void publishLatency();
 
     // Inner instances' latencies and the band alignment that follows them;
     // all under the effect lock.
     int instanceLatency(int index);
     bool readInstanceLatencies();
-    void followInstanceLatencies(VstInt32 frames);
+    // True when the latency changed.
+    bool followInstanceLatencies(VstInt32 frames);
     bool alignmentInUse() const;
     void fadeForAlignment(float** sums, VstInt32 frames);
     int fadeFrames();
@@ -107,6 +110,8 @@ private:
     static bool usable(const AEffect* instance);
     static bool runInstance(AEffect* instance, float** inputs, float** outputs, VstInt32 frames);
 
+    // One block under the effect lock; true when the latency changed.
+    bool processLocked(float** inputs, float** outputs, VstInt32 frames);
     // Audio path pieces, all called under the effect lock.
     bool ensureSumCapacity(VstInt32 frames);
     void mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames);

@@ -16,9 +16,9 @@ read -r -d '' table <<'EOF' || true
 # --- the multiband effect (plugin/AGain.cpp) ---
 band-to-next-instance | plugin/AGain.cpp | AudioPath | if (runInstance(instances[band], bands[band], outputs, frames)) | if (runInstance(instances[band + 1], bands[band], outputs, frames))
 bands-not-aligned | plugin/AGain.cpp | AnyInner | bandDelays[band].run(outputs, frames, bandAlignment[band]); | bandDelays[band].run(outputs, frames, 0);
-latency-not-followed | plugin/AGain.cpp | AnyInner | crossover.release(sampleFrames);\n    followInstanceLatencies(sampleFrames); | crossover.release(sampleFrames);
+latency-not-followed | plugin/AGain.cpp | AnyInner | return followInstanceLatencies(frames); | return false;
 left-right-swapped | plugin/AGain.cpp | AudioPath | const float* from = result[c]; | const float* from = result[1 - c];
-no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    Platform::ScopedLock hold(effectLock); | Platform::ScopedLock hold(effectLock);
+no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    // Told outside | // Told outside
 label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
 # --- live crossover changes ---
 crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);

@@ -548,6 +548,11 @@ TEST(AnyInner, LatencyReportedAfterTheFirstBlockIsFollowedAtOnce)
         EXPECT_LT(largestError(output, expectedResponse(model, {true, true, true, true, true}, length, at,
                                                         effect->initialDelay, 1.0)),
                   kTolerance);
+        // A host that restarts the effect from within ioChanged, on the audio thread, must not hang it.
+        restartOnIoChanged.store(true);
+        effect->setParameter(effect, 2, 1.0f); // a longer crossover: the latency grows
+        runStream(effect, impulse(600, 10, 1.0f), blocks, false);
+        restartOnIoChanged.store(false);
         dispatch(effect, effClose);
     }
 }

@@ -61,15 +61,24 @@ std::atomic<VstIntPtr> versionAnswer{kVstVersion};
 std::atomic<VstIntPtr> sampleRateAnswer{44100};
 std::atomic<VstIntPtr> blockSizeAnswer{512};
 std::atomic<int> ioChangedCalls{0};
+std::atomic<bool> restartOnIoChanged{false};
 
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     switch (opcode)
     {
     case audioMasterVersion: return versionAnswer.load();
     case audioMasterGetSampleRate: return sampleRateAnswer.load();
     case audioMasterGetBlockSize: return blockSizeAnswer.load();
-    case audioMasterIOChanged: ++ioChangedCalls; return 1;
+    case audioMasterIOChanged:
+        ++ioChangedCalls;
+        if (restartOnIoChanged.load() && effect != nullptr)
+        {
+            // As some hosts do: suspend and resume at once to take the new latency.
+            effect->dispatcher(effect, effMainsChanged, 0, 0, nullptr, 0.0f);
+            effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+        }
+        return 1;
     default: return 0;
     }
 }

@@ -35,6 +35,8 @@ VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 
                                      float opt);
 // How often any effect asked the host to re-read its latency (audioMasterIOChanged).
 extern std::atomic<int> ioChangedCalls;
+// When set, the host suspends and resumes an effect from within its ioChanged call.
+extern std::atomic<bool> restartOnIoChanged;
 
 // A fresh temporary folder holding a copy of the multiband plug-in and,
 // optionally, a library copied beside it under the inner maximizer's name.
