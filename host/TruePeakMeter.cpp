@@ -36,9 +36,10 @@ void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, c
 {
     for (std::size_t j = from; j < count; ++j)
     {
+        const float* at = in + j;
         float sum = 0.0f;
         for (int k = 0; k < pairs; ++k)
-            sum += c[k] * (in[j - static_cast<std::size_t>(k)] + in[j + 1 + static_cast<std::size_t>(k)]);
+            sum += c[k] * (at[-k] + at[1 + k]);
         odd[j] = sum;
     }
 }
