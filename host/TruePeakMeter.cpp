@@ -9,24 +9,39 @@
 #define ORVEX_TRUE_PEAK_X86 1
 #endif
 
-// Each interpolated point is summed tap by tap from zero, in the same order
-// on every path, so the paths agree exactly. Tiles of consecutive outputs
-// stay in registers across all taps, in independent sums that keep the adder
-// busy.
+// Each odd point is summed tap pair by tap pair from zero, in the same order
+// on every path, so the paths agree exactly. Tiles of consecutive points stay
+// in registers across all of a stage's tap pairs.
 namespace
 {
-constexpr std::size_t kTaps = TruePeakMeter::kTaps;
+constexpr double kPi = 3.14159265358979323846;
+// Kaiser window shape per stage: the first matches the long reference
+// interpolators (images 120 dB down); the short ones keep their passband
+// errors under 1e-5 over the band they carry.
+constexpr double kBeta[TruePeakMeter::kStages] = {12.0, 9.0, 8.0, 7.0};
 
-float tailPeak(const float* line, const float* taps, std::size_t from, std::size_t count, float peak)
+double besselI0(double x)
 {
-    for (std::size_t n = from; n < count; ++n)
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 60; ++k)
     {
-        float sum = 0.0f;
-        for (std::size_t tap = 0; tap < kTaps; ++tap)
-            sum += taps[tap] * line[n + (kTaps - 1 - tap)];
-        peak = std::max(peak, std::fabs(sum));
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
     }
-    return peak;
+    return sum;
+}
+
+// odd[j] = sum over k < pairs of c[k] (in[j - k] + in[j + 1 + k]) for j in [from, count).
+void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, const float* c, int pairs)
+{
+    for (std::size_t j = from; j < count; ++j)
+    {
+        const float* at = in + j;
+        float sum = 0.0f;
+        for (int k = 0; k < pairs; ++k)
+            sum += c[k] * (at[-k] + at[1 + k]);
+        odd[j] = sum;
+    }
 }
 
 bool processorHasAvx()
@@ -38,128 +53,201 @@ bool processorHasAvx()
     return false;
 #endif
 }
-} // namespace
 
-#ifndef ORVEX_TRUE_PEAK_X86
-float TruePeakMeter::phasePeakBaseline(const float* line, const float* taps, std::size_t count)
+#ifdef ORVEX_TRUE_PEAK_X86
+void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs)
 {
-    return tailPeak(line, taps, 0, count, 0.0f);
-}
-
-float TruePeakMeter::phasePeakAvx(const float* line, const float* taps, std::size_t count)
-{
-    return tailPeak(line, taps, 0, count, 0.0f);
-}
-#else
-
-float TruePeakMeter::phasePeakBaseline(const float* line, const float* taps, std::size_t count)
-{
-    const __m128 sign = _mm_set1_ps(-0.0f);
-    __m128 peak = _mm_setzero_ps();
-    std::size_t n = 0;
-    for (; n + 16 <= count; n += 16)
+    std::size_t j = 0;
+    for (; j + 16 <= count; j += 16)
     {
         __m128 sum[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
-        for (std::size_t tap = 0; tap < kTaps; ++tap)
+        for (int k = 0; k < pairs; ++k)
         {
-            const __m128 coefficient = _mm_set1_ps(taps[tap]);
-            const float* x = line + n + (kTaps - 1 - tap);
-            for (int k = 0; k < 4; ++k)
-                sum[k] = _mm_add_ps(sum[k], _mm_mul_ps(coefficient, _mm_loadu_ps(x + 4 * k)));
+            const __m128 coefficient = _mm_set1_ps(c[k]);
+            const float* a = in + j - k;
+            const float* b = in + j + 1 + k;
+            for (int t = 0; t < 4; ++t)
+                sum[t] = _mm_add_ps(sum[t], _mm_mul_ps(coefficient, _mm_add_ps(_mm_loadu_ps(a + 4 * t), _mm_loadu_ps(b + 4 * t))));
         }
-        for (int k = 0; k < 4; ++k)
-            peak = _mm_max_ps(_mm_andnot_ps(sign, sum[k]), peak); // NaN sums leave the peak alone
+        for (int t = 0; t < 4; ++t)
+            _mm_storeu_ps(odd + j + 4 * t, sum[t]);
     }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, peak);
-    return tailPeak(line, taps, n, count, std::max({lanes[0], lanes[1], lanes[2], lanes[3]}));
+    oddTail(in, odd, j, count, c, pairs);
 }
 
-__attribute__((target("avx"))) float TruePeakMeter::phasePeakAvx(const float* line, const float* taps,
-                                                                 std::size_t count)
+__attribute__((target("avx"))) void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs)
 {
-    const __m256 sign = _mm256_set1_ps(-0.0f);
-    __m256 peak = _mm256_setzero_ps();
-    std::size_t n = 0;
-    for (; n + 32 <= count; n += 32)
+    std::size_t j = 0;
+    for (; j + 32 <= count; j += 32)
     {
         __m256 sum[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
-        for (std::size_t tap = 0; tap < kTaps; ++tap)
+        for (int k = 0; k < pairs; ++k)
         {
-            const __m256 coefficient = _mm256_set1_ps(taps[tap]);
-            const float* x = line + n + (kTaps - 1 - tap);
-            for (int k = 0; k < 4; ++k)
-                sum[k] = _mm256_add_ps(sum[k], _mm256_mul_ps(coefficient, _mm256_loadu_ps(x + 8 * k)));
+            const __m256 coefficient = _mm256_set1_ps(c[k]);
+            const float* a = in + j - k;
+            const float* b = in + j + 1 + k;
+            for (int t = 0; t < 4; ++t)
+                sum[t] = _mm256_add_ps(sum[t], _mm256_mul_ps(coefficient, _mm256_add_ps(_mm256_loadu_ps(a + 8 * t),
+                                                                                        _mm256_loadu_ps(b + 8 * t))));
         }
-        for (int k = 0; k < 4; ++k)
-            peak = _mm256_max_ps(_mm256_andnot_ps(sign, sum[k]), peak);
+        for (int t = 0; t < 4; ++t)
+            _mm256_storeu_ps(odd + j + 8 * t, sum[t]);
     }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, peak);
-    return tailPeak(line, taps, n, count, *std::max_element(lanes, lanes + 8));
+    oddTail(in, odd, j, count, c, pairs);
+}
+#else
+void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+{
+    oddTail(in, odd, 0, count, c, pairs);
+}
+
+void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+{
+    oddTail(in, odd, 0, count, c, pairs);
 }
 #endif
 
-TruePeakMeter::TruePeakMeter(int channelCount, int sampleRate, bool allowAvx)
-    : useAvx(allowAvx && processorHasAvx()), channels(channelCount), phases(sampleRate < 96000 ? 4 : (sampleRate < 192000 ? 2 : 1)),
-      history(static_cast<std::size_t>(channelCount)), maximum(static_cast<std::size_t>(channelCount), 0.0f)
+// Largest |points[i]| whose position first + step i is in [0, end).
+float largestWithin(const float* points, std::size_t count, std::int64_t first, std::int64_t step, std::int64_t end,
+                    float largest)
 {
-    // Hann-windowed sinc, cut off at the original Nyquist frequency; each
-    // phase scaled to unity gain at DC so oversampling adds no level.
-    const double pi = std::acos(-1.0);
-    // An odd length centres the filter on an input sample, so the
-    // interpolated points fall at exact fractions of a sample.
-    const int length = (kTaps - 1) * phases + 1;
-    const double centre = (length - 1) / 2.0;
-    for (int phase = 0; phase < phases; ++phase)
+    const std::int64_t last = first + step * (static_cast<std::int64_t>(count) - 1);
+    if (count > 0 && first >= 0 && last < end)
     {
-        double sum = 0.0;
-        double taps[kTaps] = {};
-        for (int tap = 0; tap < kTaps && tap * phases + phase < length; ++tap)
-        {
-            const double m = tap * phases + phase;
-            const double x = (m - centre) / phases;
-            // Exact zeros where the sinc crosses zero, so phase 0 is the input itself.
-            const double sinc = x == 0.0 ? 1.0 : (x == std::floor(x) ? 0.0 : std::sin(pi * x) / (pi * x));
-            taps[tap] = sinc * (0.5 - 0.5 * std::cos(2.0 * pi * (m + 1) / (length + 1)));
-            sum += taps[tap];
-        }
-        for (int tap = 0; tap < kTaps; ++tap)
-            phaseTaps[static_cast<std::size_t>(phase)][static_cast<std::size_t>(tap)] = static_cast<float>(taps[tap] / sum);
+        std::size_t i = 0;
+#ifdef ORVEX_TRUE_PEAK_X86
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        __m128 lanes = _mm_set1_ps(largest);
+        for (; i + 4 <= count; i += 4)
+            lanes = _mm_max_ps(_mm_andnot_ps(sign, _mm_loadu_ps(points + i)), lanes); // NaN leaves the maximum alone
+        alignas(16) float each[4];
+        _mm_store_ps(each, lanes);
+        largest = std::max({each[0], each[1], each[2], each[3]});
+#endif
+        for (; i < count; ++i)
+            largest = std::max(largest, std::fabs(points[i]));
+        return largest;
     }
-    for (auto& channel : history)
-        channel.fill(0.0f);
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        const std::int64_t position = first + step * static_cast<std::int64_t>(i);
+        if (position >= 0 && position < end)
+            largest = std::max(largest, std::fabs(points[i]));
+    }
+    return largest;
+}
+} // namespace
+
+TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx)
+    : useAvx(allowAvx && processorHasAvx()), channels(channelCount), state(static_cast<std::size_t>(channelCount)),
+      odd(kChunk << (kStages - 1))
+{
+    for (int s = 0; s < kStages; ++s)
+    {
+        const int pairs = kPairs[static_cast<std::size_t>(s)];
+        std::vector<double> h(static_cast<std::size_t>(pairs));
+        double sum = 0.0;
+        for (int k = 0; k < pairs; ++k)
+        {
+            // Tap pair k weighs the points k + 1/2 either side of the odd point.
+            const double t = k + 0.5;
+            const double r = t / pairs;
+            h[static_cast<std::size_t>(k)] =
+                std::sin(kPi * t) / (kPi * t) * besselI0(kBeta[s] * std::sqrt(1.0 - r * r)) / besselI0(kBeta[s]);
+            sum += 2.0 * h[static_cast<std::size_t>(k)];
+        }
+        // The long stage is the reference's own half-sample phase, as it is;
+        // the short ones pass DC at unity so their small errors do not add up.
+        for (double v : h)
+            taps[static_cast<std::size_t>(s)].push_back(static_cast<float>(s == 0 ? v : v / sum));
+    }
+    for (Channel& channel : state)
+    {
+        for (int s = 0; s < kStages; ++s)
+        {
+            const std::size_t history = 2 * static_cast<std::size_t>(kPairs[static_cast<std::size_t>(s)]) - 1;
+            channel.streams[static_cast<std::size_t>(s)].assign(history + (kChunk << s), 0.0f);
+        }
+        // The first stream starts with silence before the first sample, as
+        // much as the first stage reads.
+        channel.used[0] = 2 * kPairs[0] - 1;
+        channel.position[0] = -static_cast<std::int64_t>(channel.used[0]);
+    }
 }
 
-void TruePeakMeter::add(const float* interleaved, std::int64_t frames)
+void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, std::size_t count, std::int64_t end,
+                        std::vector<float>& scratch) const
 {
-    if (frames <= 0)
-        return;
-    const std::size_t count = static_cast<std::size_t>(frames);
-    if (line.size() < kTaps - 1 + count)
-        line.resize(kTaps - 1 + count); // grow to the largest block, once
-    for (int c = 0; c < channels; ++c)
+    std::vector<float>& first = channel.streams[0];
+    for (std::size_t i = 0; i < count; ++i)
+        first[channel.used[0] + i] = in ? in[i * stride] : 0.0f;
+    channel.used[0] += count;
+    for (int s = 0; s < kStages; ++s)
     {
-        std::array<float, kTaps - 1>& past = history[static_cast<std::size_t>(c)];
-        std::copy(past.begin(), past.end(), line.begin());
-        float peak = 0.0f;
-        for (std::size_t n = 0; n < count; ++n)
+        const std::size_t pairs = static_cast<std::size_t>(kPairs[static_cast<std::size_t>(s)]);
+        std::vector<float>& stream = channel.streams[static_cast<std::size_t>(s)];
+        std::size_t& used = channel.used[static_cast<std::size_t>(s)];
+        if (used < 2 * pairs)
+            return;
+        // Odd points j = 0 .. points - 1 lie between stream[pairs - 1 + j] and the point after it.
+        const std::size_t points = used - 2 * pairs + 1;
+        const float* centre = stream.data() + pairs - 1;
+        const float* c = taps[static_cast<std::size_t>(s)].data();
+        (useAvx ? oddPointsAvx : oddPointsSse)(centre, scratch.data(), points, c, static_cast<int>(pairs));
+        const std::int64_t position = channel.position[static_cast<std::size_t>(s)] + static_cast<std::int64_t>(pairs) - 1;
+        if (s + 1 == kStages)
         {
-            line[kTaps - 1 + n] = interleaved[n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)];
-            peak = std::max(peak, std::fabs(line[kTaps - 1 + n]));
+            // The top stream: these points and the odd ones after each, in
+            // sixteenths of a sample.
+            channel.maximum = largestWithin(centre, points, 2 * position, 2, end, channel.maximum);
+            channel.maximum = largestWithin(scratch.data(), points, 2 * position + 1, 2, end, channel.maximum);
         }
-        // Phase 0 falls on the samples themselves: its peak is the sample peak.
-        for (std::size_t p = 1; p < static_cast<std::size_t>(phases); ++p)
-            peak = std::max(peak, useAvx ? phasePeakAvx(line.data(), phaseTaps[p].data(), count)
-                                         : phasePeakBaseline(line.data(), phaseTaps[p].data(), count));
-        std::copy(line.begin() + static_cast<std::ptrdiff_t>(count), line.begin() + static_cast<std::ptrdiff_t>(count) + kTaps - 1,
-                  past.begin());
-        float& channelMaximum = maximum[static_cast<std::size_t>(c)];
-        channelMaximum = std::max(channelMaximum, peak);
+        else
+        {
+            std::vector<float>& next = channel.streams[static_cast<std::size_t>(s) + 1];
+            std::size_t& nextUsed = channel.used[static_cast<std::size_t>(s) + 1];
+            if (nextUsed == 0)
+                channel.position[static_cast<std::size_t>(s) + 1] = 2 * position;
+            for (std::size_t j = 0; j < points; ++j)
+            {
+                next[nextUsed + 2 * j] = centre[j];
+                next[nextUsed + 2 * j + 1] = scratch[j];
+            }
+            nextUsed += 2 * points;
+        }
+        // Keep the 2 pairs - 1 points the next odd point needs.
+        std::copy(stream.begin() + static_cast<std::ptrdiff_t>(points), stream.begin() + static_cast<std::ptrdiff_t>(used),
+                  stream.begin());
+        used -= points;
+        channel.position[static_cast<std::size_t>(s)] += static_cast<std::int64_t>(points);
+    }
+}
+
+void TruePeakMeter::add(const float* interleaved, std::int64_t count)
+{
+    const std::size_t stride = static_cast<std::size_t>(channels);
+    for (std::int64_t done = 0; done < count;)
+    {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(count - done, kChunk));
+        frames += static_cast<std::int64_t>(n);
+        for (int c = 0; c < channels; ++c)
+            run(state[static_cast<std::size_t>(c)], interleaved + static_cast<std::size_t>(done) * stride + static_cast<std::size_t>(c),
+                stride, n, frames * kFactor, odd);
+        done += static_cast<std::int64_t>(n);
     }
 }
 
 double TruePeakMeter::peak() const
 {
-    return maximum.empty() ? 0.0 : *std::max_element(maximum.begin(), maximum.end());
+    // The points still waiting for later samples, with silence after the
+    // last one: on copies, so that more audio can follow.
+    std::vector<float> scratch(odd.size());
+    float largest = 0.0f;
+    for (Channel channel : state)
+    {
+        for (std::int64_t flushed = 0; flushed < 2 * kPairs[0]; flushed += kChunk / 4)
+            run(channel, nullptr, 0, kChunk / 4, frames * kFactor, scratch);
+        largest = std::max(largest, channel.maximum);
+    }
+    return largest;
 }

@@ -40,7 +40,7 @@ Limiter::Limiter()
 {
     for (int c = 0; c < kChannels; ++c)
     {
-        history[c].assign(kLatency + kChunk, 0.0f);
+        history[c].assign(kKept + kChunk, 0.0f);
         peaks[c].assign(kChunk, 0.0f);
         gains[c].assign(kChunk, 1.0f);
     }
@@ -116,7 +116,7 @@ void Limiter::process(const float* const* inputs, float* const* outputs, int fra
 void Limiter::processChunk(const float* const* inputs, float* const* outputs, int offset, int n, bool accumulate)
 {
     for (int c = 0; c < kChannels; ++c)
-        loadInput(inputs ? inputs[c] : nullptr, history[c].data() + kLatency, offset, n);
+        loadInput(inputs ? inputs[c] : nullptr, history[c].data() + kKept, offset, n);
 
     detectPeaks(n);
     linkPeaks(n);
@@ -130,9 +130,9 @@ void Limiter::processChunk(const float* const* inputs, float* const* outputs, in
     {
         float* output = outputs && outputs[c] ? outputs[c] + offset : nullptr;
         if (output)
-            writeOutput(history[c].data(), gains[c == 0 ? 0 : second].data(), output, n, accumulate);
-        // Keep the newest kLatency samples as the next chunk's history.
-        std::memmove(history[c].data(), history[c].data() + n, kLatency * sizeof(float));
+            writeOutput(history[c].data() + kKept - kLatency, gains[c == 0 ? 0 : second].data(), output, n, accumulate);
+        // Keep the newest kKept samples as the next chunk's history.
+        std::memmove(history[c].data(), history[c].data() + n, kKept * sizeof(float));
     }
 }
 
@@ -156,7 +156,7 @@ void Limiter::detectPeaks(int n)
 {
     for (int c = 0; c < kChannels; ++c)
     {
-        const float* x = history[c].data() + kLatency;
+        const float* x = history[c].data() + kKept;
         float* peak = peaks[c].data();
         if (!settings.truePeak)
         {

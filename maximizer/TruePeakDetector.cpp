@@ -8,55 +8,172 @@ namespace
 {
 constexpr double kPi = 3.14159265358979323846;
 
-// Four-term Blackman-Harris window over |t| < halfWidth: sidelobes 92 dB down,
-// so the images of the 4x interpolation are rejected that far, and a main lobe
-// of +-4/(2 halfWidth) cycles per sample, which sets the transition band
-// around Nyquist.
-double blackmanHarris(double t, double halfWidth)
+// Kaiser window shape per stage: the first stage's 89 dB images against a
+// transition from 0.485 to 0.515 of the input rate; the others trade their
+// wide transitions for passband errors of about 1e-4.
+// Share of the band level added: the stages read that band with at least
+// half of full gain.
+constexpr float kBandWeight = 0.5f;
+
+constexpr double kBeta[TruePeakDetector::kStages] = {9.0, 8.0, 7.0, 5.0};
+
+double besselI0(double x)
 {
-    const double r = t / halfWidth;
-    if (r <= -1.0 || r >= 1.0)
-        return 0.0;
-    const double w = 2.0 * kPi * (0.5 + 0.5 * r);
-    return 0.35875 - 0.48829 * std::cos(w) + 0.14128 * std::cos(2.0 * w) - 0.01168 * std::cos(3.0 * w);
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 60; ++k)
+    {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+    }
+    return sum;
 }
 
-double sinc(double t)
+// Odd points of one 2x stage: odd[j] = sum over k of c[k] (in[j - k] + in[j + 1 + k]).
+// Four tap pairs per pass over the block; time runs in the inner loop, so it
+// vectorises over samples.
+void oddPointsLong(const float* in, float* odd, int count, const float* c, int pairs)
 {
-    return t == 0.0 ? 1.0 : std::sin(kPi * t) / (kPi * t);
+    assert(pairs % 4 == 0);
+    std::fill(odd, odd + count, 0.0f);
+    for (int k = 0; k < pairs; k += 4)
+    {
+        const float c0 = c[k], c1 = c[k + 1], c2 = c[k + 2], c3 = c[k + 3];
+        const float* a = in - k;
+        const float* b = in + 1 + k;
+        for (int j = 0; j < count; ++j)
+            odd[j] += c0 * (a[j] + b[j]) + c1 * (a[j - 1] + b[j + 1]) + c2 * (a[j - 2] + b[j + 2]) +
+                      c3 * (a[j - 3] + b[j + 3]);
+    }
+}
+
+// The same for the short stages: all tap pairs at once per point.
+template <int Pairs>
+void oddPointsShort(const float* in, float* odd, int count, const float* c)
+{
+    for (int j = 0; j < count; ++j)
+    {
+        float sum = 0.0f;
+        for (int k = 0; k < Pairs; ++k)
+            sum += c[k] * (in[j - k] + in[j + 1 + k]);
+        odd[j] = sum;
+    }
+}
+
+void oddPoints(int stage, const float* in, float* odd, int count, const float* c)
+{
+    constexpr auto kPairs = TruePeakDetector::kPairs;
+    static_assert(kPairs[1] == 7 && kPairs[2] == 5 && kPairs[3] == 3, "one instantiation per short stage");
+    switch (stage)
+    {
+    case 0: oddPointsLong(in, odd, count, c, kPairs[0]); break;
+    case 1: oddPointsShort<kPairs[1]>(in, odd, count, c); break;
+    case 2: oddPointsShort<kPairs[2]>(in, odd, count, c); break;
+    default: oddPointsShort<kPairs[3]>(in, odd, count, c); break;
+    }
+}
+
+// Largest magnitude of the meter's three fractional phases for each position:
+// phase r at x[i] + r / 4 is sum over k of c[r][k] x[i + kMeterAhead - k].
+void meterPoints(const float* x, float* largest, int n, const std::array<std::array<float, 12>, 3>& c)
+{
+    constexpr int kAhead = TruePeakDetector::kMeterAhead;
+    std::fill(largest, largest + n, 0.0f);
+    for (const auto& taps : c)
+    {
+        float sum[TruePeakDetector::kMaxBlock] = {};
+        for (int k = 0; k < 12; ++k)
+        {
+            const float tap = taps[static_cast<std::size_t>(k)];
+            const float* in = x + kAhead - k;
+            for (int i = 0; i < n; ++i)
+                sum[i] += tap * in[i];
+        }
+        for (int i = 0; i < n; ++i)
+            largest[i] = std::max(largest[i], std::fabs(sum[i]));
+    }
+}
+
+// |band-passed x| at x[-kBandSpan .. n + kBandSpan - 1], then the largest
+// within kBandSpan either side of each of x[0 .. n-1].
+void bandLevel(const float* x, float* level, int n, const float* taps)
+{
+    constexpr int kReach = TruePeakDetector::kBandReach;
+    constexpr int kSpan = TruePeakDetector::kBandSpan;
+    float magnitude[TruePeakDetector::kMaxBlock + 2 * kSpan];
+    const int count = n + 2 * kSpan;
+    const float* in = x - kSpan;
+    for (int i = 0; i < count; ++i)
+        magnitude[i] = taps[0] * in[i];
+    for (int k = 1; k <= kReach; ++k)
+    {
+        const float tap = taps[k];
+        for (int i = 0; i < count; ++i)
+            magnitude[i] += tap * (in[i - k] + in[i + k]);
+    }
+    for (int i = 0; i < count; ++i)
+        magnitude[i] = std::fabs(magnitude[i]);
+    for (int i = 0; i < n; ++i)
+        level[i] = *std::max_element(magnitude + i, magnitude + i + 2 * kSpan + 1);
+}
+
+// out[2 j] = in[j], out[2 j + 1] = odd[j].
+void interleave(const float* in, const float* odd, float* out, int count)
+{
+    for (int j = 0; j < count; ++j)
+    {
+        out[2 * j] = in[j];
+        out[2 * j + 1] = odd[j];
+    }
 }
 } // namespace
 
 TruePeakDetector::TruePeakDetector()
 {
-    for (int phase = 1; phase < kPhases; ++phase)
+    constexpr auto reach = TruePeakStages::reaches();
+    for (int s = 0; s < kStages; ++s)
     {
-        const double fraction = static_cast<double>(phase) / kPhases;
-        std::array<double, kTaps> h{};
+        const int pairs = kPairs[static_cast<std::size_t>(s)];
+        std::vector<double> h(static_cast<std::size_t>(pairs));
         double sum = 0.0;
-        for (int j = 0; j < kTaps; ++j)
+        for (int k = 0; k < pairs; ++k)
         {
-            // Tap j weighs x[i - j]; the interpolated point lies j - kDelay + fraction after it.
-            const double t = j - kDelay + fraction;
-            h[j] = sinc(t) * blackmanHarris(t, kDelay);
-            sum += h[j];
+            // Tap pair k weighs the inputs k + 1/2 either side of the odd point.
+            const double t = k + 0.5;
+            const double r = t / pairs;
+            const double window = besselI0(kBeta[s] * std::sqrt(1.0 - r * r)) / besselI0(kBeta[s]);
+            h[static_cast<std::size_t>(k)] = std::sin(kPi * t) / (kPi * t) * window;
+            sum += 2.0 * h[static_cast<std::size_t>(k)];
         }
-        // Unity gain at DC for every phase, so steps and DC are not mistaken for overshoots.
-        for (int j = 0; j < kTaps; ++j)
-            taps[phase - 1][j] = static_cast<float>(h[j] / sum);
+        // Unity gain at DC, so steps and DC are not mistaken for overshoots.
+        for (double v : h)
+            taps[static_cast<std::size_t>(s)].push_back(static_cast<float>(v / sum));
+        // Stream s + 1 spans 2^(s+1) n points plus its reach, at most.
+        const int rate = 2 << s;
+        const Reach& r = reach[static_cast<std::size_t>(s) + 1];
+        streams[static_cast<std::size_t>(s)].assign(static_cast<std::size_t>(rate * kMaxBlock + r.before + r.after), 0.0f);
     }
-    // The phases mirror each other: 3/4 is 1/4 reversed and 1/2 is its own
-    // mirror image. Made exact, so the folded sums below compute these taps.
-    for (int j = 0; j < kFolded; ++j)
+    // Band-pass: a low-pass (Kaiser-windowed sinc, cut-off 0.032, 50 dB
+    // down from 0.05) shifted to Nyquist by alternating its signs: it passes
+    // 0.485 to 0.5 of the rate and rejects content below 0.45.
+    for (int k = 0; k <= kBandReach; ++k)
     {
-        const int mirror = kTaps - 1 - j;
-        taps[2][j] = taps[0][mirror];
-        taps[2][mirror] = taps[0][j];
-        taps[1][mirror] = taps[1][j];
-        half[j] = taps[1][j];
-        even[j] = 0.5f * (taps[0][j] + taps[0][mirror]);
-        odd[j] = 0.5f * (taps[0][j] - taps[0][mirror]);
+        const double cutoff = 0.032;
+        const double r = static_cast<double>(k) / (kBandReach + 1);
+        const double window = besselI0(5.0 * std::sqrt(1.0 - r * r)) / besselI0(5.0);
+        const double lowPass = k == 0 ? 2.0 * cutoff : std::sin(2.0 * kPi * cutoff * k) / (kPi * k);
+        band[static_cast<std::size_t>(k)] = static_cast<float>((k % 2 ? -1.0 : 1.0) * lowPass * window);
     }
+    // The meter's 49-tap Hann-windowed sinc at four times the rate, taken as
+    // it is (not scaled to unity gain): tap j sits at j - 24 quarter samples.
+    for (int r = 1; r < 4; ++r)
+        for (int k = 0; k < 12; ++k)
+        {
+            const int j = r + 4 * k;
+            const double m = (j - 24) / 4.0;
+            const double window = 0.5 * (1.0 - std::cos(2.0 * kPi * j / 48.0));
+            meter[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(k)] =
+                static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
+        }
 }
 
 void TruePeakDetector::samplePeak(const float* x, float* peak, int n)
@@ -65,42 +182,47 @@ void TruePeakDetector::samplePeak(const float* x, float* peak, int n)
         peak[i] = std::fabs(x[i - kDelay]);
 }
 
-void TruePeakDetector::truePeak(const float* x, float* peak, int n) const
+void TruePeakDetector::truePeak(const float* x, float* peak, int n)
 {
     assert(n <= kMaxBlock);
-    // With u = x[i - j] and v = x[i - (kTaps - 1 - j)], tap pair j adds
-    // h1 u + h1' v to phase 1/4 and h1' u + h1 v to phase 3/4 (h1' the
-    // mirrored tap): their sum and difference need one product each, and
-    // phase 1/2 one more, where the plain sums need six.
-    float sums[kMaxBlock], differences[kMaxBlock], middle[kMaxBlock];
-    std::fill(sums, sums + n, 0.0f);
-    std::fill(differences, differences + n, 0.0f);
-    std::fill(middle, middle + n, 0.0f);
-    // Two tap pairs per pass over the block: time runs in the inner loop, so
-    // it vectorises over samples.
-    static_assert(kFolded % 2 == 0, "tap pairs come in twos");
-    for (int j = 0; j < kFolded; j += 2)
+    constexpr auto reach = TruePeakStages::reaches();
+    // The answered positions are p = i - kDelay for i in [0, n). Stream s
+    // (s = 0 the input) is needed from index 2^s (-kDelay) - reach[s].before
+    // on, for 2^s n + before + after points; `from` is where that range starts
+    // within the stream below it.
+    float odd[kFactor / 2 * kMaxBlock + 8];
+    const float* in = x - kDelay - reach[0].before;
+    for (int s = 0; s < kStages; ++s)
     {
-        const float* near = x - j;
-        const float* far = x - (kTaps - 2 - j);
-        const float e0 = even[j], e1 = even[j + 1], o0 = odd[j], o1 = odd[j + 1];
-        const float m0 = half[j], m1 = half[j + 1];
-        for (int i = 0; i < n; ++i)
-        {
-            // Pair j: near[i] and far[i - 1]; pair j + 1: near[i - 1] and far[i].
-            const float s0 = near[i] + far[i - 1], d0 = near[i] - far[i - 1];
-            const float s1 = near[i - 1] + far[i], d1 = near[i - 1] - far[i];
-            sums[i] += e0 * s0 + e1 * s1;
-            differences[i] += o0 * d0 + o1 * d1;
-            middle[i] += m0 * s0 + m1 * s1;
-        }
+        const Reach& next = reach[static_cast<std::size_t>(s) + 1];
+        const Reach& here = reach[static_cast<std::size_t>(s)];
+        const int rate = 1 << s;
+        const int from = here.before - next.before / 2;
+        const int count = rate * n + (next.before + next.after) / 2;
+        oddPoints(s, in + from, odd, count, taps[static_cast<std::size_t>(s)].data());
+        if (s + 1 == kStages)
+            break;
+        float* out = streams[static_cast<std::size_t>(s)].data();
+        interleave(in + from, odd, out, count);
+        in = out;
     }
+    // Now in[] is the stream at half the top rate starting at position
+    // -kDelay (its reach before is 0 on the top stream), and odd[] the top
+    // stream's odd points: position p's sixteen points are in[8 i .. 8 i + 7]
+    // and odd[8 i .. 8 i + 7].
+    const int half = kFactor / 2;
+    const float scale = 1.0f + kFilterError;
+    const float* even = in + (reach[kStages - 1].before - reach[kStages].before / 2);
+    float metered[kMaxBlock], level[kMaxBlock];
+    meterPoints(x - kDelay, metered, n, meter);
+    bandLevel(x - kDelay, level, n, band.data());
     for (int i = 0; i < n; ++i)
     {
-        // Phases 1/4 and 3/4 are sums + differences and sums - differences:
-        // the larger magnitude of the two is |sums| + |differences|.
-        const float outer = std::fabs(sums[i]) + std::fabs(differences[i]);
-        const float interpolated = std::max(outer, std::fabs(middle[i]));
-        peak[i] = std::max(std::fabs(x[i - kDelay]), interpolated);
+        float largest = 0.0f;
+        for (int k = 1; k < half; ++k)
+            largest = std::max(largest, std::fabs(even[half * i + k]));
+        for (int k = 0; k < half; ++k)
+            largest = std::max(largest, std::fabs(odd[half * i + k]));
+        peak[i] = std::max({std::fabs(x[i - kDelay]), largest * scale + kBandWeight * level[i], metered[i] * kMeterScale});
     }
 }

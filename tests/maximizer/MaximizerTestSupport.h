@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Limiter.h"
+#include "../ReferenceTruePeak.h"
 
 #include <algorithm>
 #include <cmath>
@@ -204,40 +205,44 @@ inline Stereo runBlocks(Limiter& limiter, const Stereo& in, unsigned seed, int m
     return out;
 }
 
-// Largest magnitude of the 4x-interpolated signal: a Blackman-Harris windowed
-// sinc over +-64 samples, in double precision.
-inline double referenceTruePeak(const std::vector<float>& x)
+// Music-like material: plucked harmonic notes with sharp attacks, a kick,
+// bright noise hits and a noise floor, peaking near `peak`.
+inline Stereo musicLike(std::size_t n, float peak, unsigned seed)
 {
-    constexpr int kHalf = 64;
-    constexpr int kFactor = 4;
-    std::vector<double> taps[kFactor];
-    for (int p = 1; p < kFactor; ++p)
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> l(n, 0.0), r(n, 0.0);
+    for (std::size_t start = 0; start < n; start += 2000 + rng() % 4000)
     {
-        const double f = static_cast<double>(p) / kFactor;
-        for (int k = -kHalf + 1; k <= kHalf; ++k)
+        const double hz = 110.0 * std::pow(2.0, static_cast<int>(rng() % 36) / 12.0) / 44100.0;
+        const double pan = u(rng);
+        for (std::size_t i = start; i < n && i < start + 20000; ++i)
         {
-            const double t = k - f; // distance from the point to sample i + k
-            const double w = 0.5 + 0.5 * t / kHalf; // window position, 0..1
-            const double window = 0.35875 - 0.48829 * std::cos(2 * kPi * w) + 0.14128 * std::cos(4 * kPi * w) -
-                                  0.01168 * std::cos(6 * kPi * w);
-            taps[p].push_back(std::sin(kPi * t) / (kPi * t) * window);
+            const double t = static_cast<double>(i - start);
+            double v = 0.0;
+            for (int h = 1; h <= 20 && hz * h < 0.49; ++h)
+                v += std::sin(2.0 * kPi * hz * h * t + h) * std::exp(-t * (1.0 + h) / 20000.0) / h;
+            v *= 0.4 * std::min(1.0, t / 3.0);
+            const double kick = (start / 2000) % 2 ? 0.0 : std::sin(2.0 * kPi * 60.0 / 44100.0 * t) * std::exp(-t / 3000.0);
+            const double hit = t < 1500.0 ? 0.3 * u(rng) * std::exp(-t / 300.0) : 0.0;
+            l[i] += v * (1.0 - 0.5 * pan) + kick + hit;
+            r[i] += v * (1.0 + 0.5 * pan) + kick + hit;
         }
     }
-    double peak = 0.0;
-    const int n = static_cast<int>(x.size());
-    for (int i = 0; i < n; ++i)
+    Stereo s(n);
+    double largest = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
     {
-        peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
-        for (int p = 1; p < kFactor; ++p)
-        {
-            double sum = 0.0;
-            for (int k = -kHalf + 1; k <= kHalf; ++k)
-                if (i + k >= 0 && i + k < n)
-                    sum += taps[p][static_cast<std::size_t>(k + kHalf - 1)] * x[static_cast<std::size_t>(i + k)];
-            peak = std::max(peak, std::fabs(sum));
-        }
+        l[i] += 0.003 * u(rng);
+        r[i] += 0.003 * u(rng);
+        largest = std::max({largest, std::fabs(l[i]), std::fabs(r[i])});
     }
-    return peak;
+    for (std::size_t i = 0; i < n; ++i)
+    {
+        s.left[i] = static_cast<float>(l[i] * peak / largest);
+        s.right[i] = static_cast<float>(r[i] * peak / largest);
+    }
+    return s;
 }
 
 // Time for 1 - gain to fall by a factor e, measured by `process` on a quiet DC
