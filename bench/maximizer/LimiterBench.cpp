@@ -12,11 +12,14 @@
 
 namespace
 {
-void limitOneSecond(benchmark::State& state)
+constexpr int kRate = 44100;
+constexpr int kBlock = 512;
+
+// One second of programme-like noise, the right channel partly correlated.
+void programmeNoise(std::vector<float>& left, std::vector<float>& right)
 {
-    constexpr int kRate = 44100;
-    constexpr int kBlock = 512;
-    std::vector<float> left(kRate), right(kRate), outLeft(kBlock), outRight(kBlock);
+    left.resize(kRate);
+    right.resize(kRate);
     std::mt19937 rng(1);
     std::normal_distribution<float> noise(0.0f, 0.25f);
     for (int i = 0; i < kRate; ++i)
@@ -24,6 +27,12 @@ void limitOneSecond(benchmark::State& state)
         left[i] = noise(rng);
         right[i] = 0.7f * left[i] + 0.3f * noise(rng);
     }
+}
+
+void limitOneSecond(benchmark::State& state)
+{
+    std::vector<float> left, right, outLeft(kBlock), outRight(kBlock);
+    programmeNoise(left, right);
     Limiter limiter;
     LimiterSettings settings;
     settings.thresholdDb = -12.0f;
@@ -53,16 +62,8 @@ VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstInt
 
 void pluginOneSecond(benchmark::State& state)
 {
-    constexpr int kRate = 44100;
-    constexpr int kBlock = 512;
-    std::vector<float> left(kRate), right(kRate), outLeft(kBlock), outRight(kBlock);
-    std::mt19937 rng(1);
-    std::normal_distribution<float> noise(0.0f, 0.25f);
-    for (int i = 0; i < kRate; ++i)
-    {
-        left[i] = noise(rng);
-        right[i] = 0.7f * left[i] + 0.3f * noise(rng);
-    }
+    std::vector<float> left, right, outLeft(kBlock), outRight(kBlock);
+    programmeNoise(left, right);
     OrvexMaximizer plugin(hostCallback);
     AEffect* effect = plugin.getAeffect();
     effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
