@@ -105,9 +105,8 @@ AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNu
     crossover.reserveBlock(getBlockSize());
     copyText(programName, "Default", kVstMaxProgNameLen);
     loadInnerMaximizer();
-    reserveAlignment();
+    alignment.reserve(getSampleRate(), getBlockSize());
     readInstanceLatencies();
-    bandAlignment = alignmentTarget;
     // Until the first design the input passes through band 1, delayed so
     // that the whole effect delays it by exactly the latency reported.
     crossoverDelay.store(crossover.restart(std::max(0, kInitialDelay - instanceLatencyTotal.load())));
@@ -217,7 +216,7 @@ void AGain::setSampleRate(float newSampleRate)
     AudioEffectX::setSampleRate(newSampleRate);
     {
         Platform::ScopedLock hold(effectLock);
-        reserveAlignment();
+        alignment.reserve(newSampleRate, getBlockSize());
     }
     rebuildCrossovers(true);
     forwardToInstances(effSetSampleRate, 0, newSampleRate);
@@ -231,8 +230,7 @@ void AGain::resume()
         Platform::ScopedLock hold(effectLock);
         const bool designed = crossover.latestDesign().designed();
         crossoverDelay.store(crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load())));
-        for (BandDelay& line : bandDelays)
-            line.clear();
+        alignment.clear();
     }
     publishLatency();
 }
@@ -245,7 +243,7 @@ void AGain::setBlockSize(VstInt32 newBlockSize)
         Platform::ScopedLock hold(effectLock);
         ensureSumCapacity(newBlockSize);
         crossover.reserveBlock(newBlockSize);
-        reserveAlignment();
+        alignment.reserve(getSampleRate(), newBlockSize);
     }
     forwardToInstances(effSetBlockSize, newBlockSize, 0.0f);
 }
@@ -479,7 +477,7 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
 {
     float* sums[2] = {sumLeft.as<float>(), sumRight.as<float>()};
     zeroChannels(sums, frames);
-    const bool aligning = alignmentInUse();
+    const bool aligning = alignment.active();
     for (int band = 0; band < kNumBands; ++band)
     {
         // A missing instance passes its band through unchanged.
@@ -495,7 +493,7 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
             result = outputs;
         }
         if (aligning)
-            bandDelays[band].run(outputs, frames, bandAlignment[band]);
+            alignment.delay(band, outputs, frames);
         if (!isOn(bandEnable[band].load(std::memory_order_relaxed)))
             continue;
         for (int c = 0; c < 2; ++c)
@@ -506,7 +504,7 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
                 to[i] += from[i];
         }
     }
-    fadeForAlignment(sums, frames);
+    alignment.fade(sums, frames);
     if (runInstance(instances[kMasterInstance], sums, outputs, frames))
     {
     }
@@ -656,92 +654,26 @@ int AGain::instanceLatency(int index)
     return 0;
 }
 
-// Band b waits (largest band latency - its own) samples, so all bands reach
-// the sum together; the effect's latency counts the largest band latency and
-// the master's. True when anything changed.
+// The latencies the bands are aligned to, as the instances report them now.
+// True when anything changed.
 bool AGain::readInstanceLatencies()
 {
-    bool changed = false;
+    BandAlignment::Latencies latencies{};
     for (int i = 0; i < kNumInstances; ++i)
-    {
-        const int latency = instanceLatency(i);
-        changed |= latency != latencies[i];
-        latencies[i] = latency;
-    }
-    const int largest = *std::max_element(latencies, latencies + kNumBands);
-    for (int band = 0; band < kNumBands; ++band)
-        alignmentTarget[band] = std::min(largest - latencies[band], bandDelays[band].longestDelay(getBlockSize()));
-    instanceLatencyTotal.store(largest + latencies[kMasterInstance]);
-    return changed;
-}
-
-// After every block, under the lock: an instance whose latency changed (one that reports it
-// only once it has processed audio, or a lookahead setting) changes the
-// latency at once, and a new band alignment enters behind a fade out and in.
-bool AGain::followInstanceLatencies(VstInt32 frames)
-{
-    if (alignmentFade != AlignmentFade::none)
-    {
-        alignmentPosition += frames;
-        if (alignmentPosition >= fadeFrames())
-        {
-            alignmentPosition = 0;
-            if (alignmentFade == AlignmentFade::out)
-            {
-                bandAlignment = alignmentTarget;
-                alignmentFade = AlignmentFade::in;
-            }
-            else
-            {
-                alignmentFade = AlignmentFade::none;
-            }
-        }
-    }
-    if (!readInstanceLatencies())
+        latencies[static_cast<std::size_t>(i)] = instanceLatency(i);
+    if (!alignment.follow(latencies, getBlockSize()))
         return false;
-    if (alignmentTarget != bandAlignment && alignmentFade != AlignmentFade::out)
-    {
-        alignmentFade = AlignmentFade::out;
-        alignmentPosition = 0;
-    }
+    instanceLatencyTotal.store(alignment.latency());
     return true;
 }
 
-bool AGain::alignmentInUse() const
+// After every block, under the lock: an instance whose latency changed (one
+// that reports it only once it has processed audio, or a lookahead setting)
+// changes the latency at once, and a new band alignment fades in.
+bool AGain::followInstanceLatencies(VstInt32 frames)
 {
-    if (alignmentFade != AlignmentFade::none)
-        return true;
-    return std::any_of(bandAlignment.begin(), bandAlignment.end(), [](int delay) { return delay != 0; });
-}
-
-int AGain::fadeFrames()
-{
-    return std::max(1, static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(getSampleRate())));
-}
-
-// Raised-cosine fade of the band sum while the band alignment changes.
-void AGain::fadeForAlignment(float** sums, VstInt32 frames)
-{
-    if (alignmentFade == AlignmentFade::none)
-        return;
-    const double length = fadeFrames();
-    for (VstInt32 i = 0; i < frames; ++i)
-    {
-        const double at = std::min(1.0, (alignmentPosition + i) / length);
-        const double rise = 0.5 - 0.5 * std::cos(3.14159265358979323846 * at);
-        const float gain = static_cast<float>(alignmentFade == AlignmentFade::out ? 1.0 - rise : rise);
-        sums[0][i] *= gain;
-        sums[1][i] *= gain;
-    }
-}
-
-void AGain::reserveAlignment()
-{
-    // Room for a second of difference between band latencies; a larger one
-    // is aligned as far as that goes.
-    const int room = static_cast<int>(std::lround(static_cast<double>(getSampleRate())));
-    for (BandDelay& line : bandDelays)
-        line.reserve(room, std::max(getBlockSize(), 1));
+    alignment.advance(frames);
+    return readInstanceLatencies();
 }
 
 void AGain::publishLatency()

@@ -20,7 +20,7 @@
 
 #include "crossover/Crossover.h"
 #include "crossover/GrowableBuffer.h"
-#include "plugin/BandDelay.h"
+#include "plugin/BandAlignment.h"
 #include "plugin/Platform.h"
 #include "vst/AudioEffectX.h"
 
@@ -103,10 +103,6 @@ private:
     bool readInstanceLatencies();
     // True when the latency changed.
     bool followInstanceLatencies(VstInt32 frames);
-    bool alignmentInUse() const;
-    void fadeForAlignment(float** sums, VstInt32 frames);
-    int fadeFrames();
-    void reserveAlignment();
     static bool usable(const AEffect* instance);
     static bool runInstance(AEffect* instance, float** inputs, float** outputs, VstInt32 frames);
 
@@ -129,14 +125,8 @@ private:
     // move reuses memory instead of allocating and touching it afresh.
     std::vector<std::unique_ptr<BandSplitter>> spareSplitters;
 
-    // Band alignment after the band instances.
-    enum class AlignmentFade { none, out, in };
-    BandDelay bandDelays[kNumBands];
-    int latencies[kNumInstances] = {};
-    std::array<int, kNumBands> bandAlignment{};
-    std::array<int, kNumBands> alignmentTarget{};
-    AlignmentFade alignmentFade = AlignmentFade::none;
-    int alignmentPosition = 0;
+    // Band paths kept in step after the band instances.
+    BandAlignment alignment;
     bool absurdLatencySaid[kNumInstances] = {};
     // The latency's parts, and the latency last reported.
     std::atomic<int> crossoverDelay{0};

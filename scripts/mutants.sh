@@ -15,7 +15,7 @@ jobs=$(nproc)
 read -r -d '' table <<'EOF' || true
 # --- the multiband effect (plugin/AGain.cpp) ---
 band-to-next-instance | plugin/AGain.cpp | AudioPath | if (runInstance(instances[band], bands[band], outputs, frames)) | if (runInstance(instances[band + 1], bands[band], outputs, frames))
-bands-not-aligned | plugin/AGain.cpp | AnyInner | bandDelays[band].run(outputs, frames, bandAlignment[band]); | bandDelays[band].run(outputs, frames, 0);
+bands-not-aligned | plugin/BandAlignment.h | AnyInner | lines[band].run(io, n, alignment[band]); | lines[band].run(io, n, 0);
 latency-not-followed | plugin/AGain.cpp | AnyInner | return followInstanceLatencies(frames); | return false;
 left-right-swapped | plugin/AGain.cpp | AudioPath | const float* from = result[c]; | const float* from = result[1 - c];
 no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    // Told outside | // Told outside
