@@ -16,6 +16,14 @@ int historyNeeded(const BandSplitter& splitter)
 {
     return std::max(splitter.streamDelay(), 0) + std::max(splitter.kernelLength() - 1, 0);
 }
+// Moves every object of `from` to the end of `to`, leaving `from` empty.
+template <class T>
+void moveAll(std::vector<T>& from, std::vector<T>& to)
+{
+    for (T& item : from)
+        to.push_back(std::move(item));
+    from.clear();
+}
 } // namespace
 
 void Crossover::Garbage::reserve()
@@ -106,15 +114,9 @@ bool Crossover::publish(std::unique_ptr<Update>& update, const Basis& assumed, G
         garbage.updates.push_back(std::move(pending));
     pending = std::move(update);
     announced = pending->delay;
-    for (auto& splitter : retired.splitters)
-        garbage.splitters.push_back(std::move(splitter));
-    for (auto& old : retired.designs)
-        garbage.designs.push_back(std::move(old));
-    for (auto& old : retired.updates)
-        garbage.updates.push_back(std::move(old));
-    retired.splitters.clear();
-    retired.designs.clear();
-    retired.updates.clear();
+    moveAll(retired.splitters, garbage.splitters);
+    moveAll(retired.designs, garbage.designs);
+    moveAll(retired.updates, garbage.updates);
     return true;
 }
 
@@ -136,12 +138,7 @@ int Crossover::restart(int minimumDelay)
     return currentDelay;
 }
 
-void Crossover::reserveBlock(int maxBlock)
-{
-    ensureBlock(maxBlock);
-}
-
-bool Crossover::ensureBlock(int n)
+bool Crossover::reserveBlock(int n)
 {
     if (n <= blockCapacity)
         return true;
@@ -321,7 +318,7 @@ bool Crossover::synced(const Lane (&set)[kBands])
 bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBands])
 {
     n = std::max(n, 0);
-    if (!ensureBlock(n))
+    if (!reserveBlock(n))
         return false;
     if (phase == Phase::steady && pending)
         adopt();

@@ -113,8 +113,9 @@ public:
     // the splitters (may allocate); not for the audio thread.
     int restart(int minimumDelay = 0);
 
-    // Sizes the block buffers for blocks of up to maxBlock frames.
-    void reserveBlock(int maxBlock);
+    // Sizes the block buffers for blocks of up to maxBlock frames (allocates
+    // only when they are smaller). False when memory ran out.
+    bool reserveBlock(int maxBlock);
 
     // --- Audio side ----------------------------------------------------
 
@@ -125,10 +126,6 @@ public:
     // Releases the n frames of the last process() and finishes a change that
     // ended in that block.
     void release(int n);
-
-    // The common delay the bands run at now.
-    int delay() const { return currentDelay; }
-    bool changing() const { return phase != Phase::steady; }
 
 private:
     // Phases of a change. fadeIn starts at a negative position while the
@@ -146,7 +143,6 @@ private:
         bool read = false; // its frames of this block are read
     };
 
-    bool ensureBlock(int n);
     void adopt();
     void startLane(Lane& lane, std::unique_ptr<BandSplitter> splitter);
     void catchUp(Lane& lane, int n);

@@ -15,8 +15,8 @@ bool sameEdges(const BandEdges& a, const BandEdges& b)
 std::shared_ptr<const PartitionedKernel> designBand(const BandEdges& edges, double sampleRate)
 {
     BandKernel kernel;
+    // One channel: the splitter runs both channels with it.
     designBandKernel(kernel, CrossoverDesign::upperEdgeMinimum(edges, sampleRate), edges, sampleRate);
-    kernel.setChannelCount(2);
     return std::make_shared<const PartitionedKernel>(kernel);
 }
 } // namespace
@@ -27,7 +27,6 @@ std::unique_ptr<const CrossoverDesign> CrossoverDesign::passThrough()
     BandKernel unit;
     unit.channels[0].resize(static_cast<int>(sizeof(float)));
     unit.taps(0)[0] = 1.0f;
-    unit.setChannelCount(2);
     design->bands[0].kernel = std::make_shared<const PartitionedKernel>(unit);
     design->measureDelay();
     return design;

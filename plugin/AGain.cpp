@@ -611,27 +611,32 @@ bool AGain::publishDesign(bool restart)
             Platform::ScopedLock hold(effectLock);
             published = crossover.publish(update, basis, garbage);
         }
-        // Not published: the audio thread finished a change meanwhile, so the
-        // update was prepared against a state that is gone; prepare again.
-        // Splitters no longer used, or never published, serve the next design.
-        auto recycle = [this](std::unique_ptr<BandSplitter>& splitter) {
-            if (splitter && spareSplitters.size() < kSpareSplitters)
-                spareSplitters.push_back(std::move(splitter));
-        };
-        for (auto& splitter : garbage.splitters)
-            recycle(splitter);
-        for (auto& replaced : garbage.updates)
-            for (auto& splitter : replaced->splitters)
-                recycle(splitter);
-        if (update)
-            for (auto& splitter : update->splitters)
-                recycle(splitter);
+        keepSpares(garbage, update.get());
         if (published)
         {
             crossoverDelay.store(delay);
             return true;
         }
+        // Not published: the audio thread finished a change meanwhile, so the
+        // update was prepared against a state that is gone; prepare again.
     }
+}
+
+// Splitters no longer used, or never published, serve the next design.
+void AGain::keepSpares(Crossover::Garbage& garbage, Crossover::Update* unpublished)
+{
+    auto keep = [this](std::unique_ptr<BandSplitter>& splitter) {
+        if (splitter && spareSplitters.size() < kSpareSplitters)
+            spareSplitters.push_back(std::move(splitter));
+    };
+    for (auto& splitter : garbage.splitters)
+        keep(splitter);
+    for (auto& replaced : garbage.updates)
+        for (auto& splitter : replaced->splitters)
+            keep(splitter);
+    if (unpublished != nullptr)
+        for (auto& splitter : unpublished->splitters)
+            keep(splitter);
 }
 
 // An instance's latency as the bands are aligned to it: what it reports,

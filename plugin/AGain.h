@@ -92,6 +92,8 @@ private:
     // Under designLock: designs, prepares and publishes; stores the crossover
     // delay it brings. False when nothing was published.
     bool publishDesign(bool restart);
+    // Keeps splitters the crossover let go of for the next design (designLock held).
+    void keepSpares(Crossover::Garbage& garbage, Crossover::Update* unpublished);
     // Stores crossover delay + largest band-instance latency + master latency
     // as the latency and tells the host when it changed. Any thread, but
     // never while holding a lock: the host may call straight back.

@@ -44,6 +44,12 @@ BlockSizes randomBlocks(unsigned seed)
     };
 }
 
+// A table's block size: n frames every block, or for -seed seeded random sizes.
+BlockSizes blocksOf(int blockSize)
+{
+    return blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(static_cast<unsigned>(-blockSize));
+}
+
 // Streams both channels through the effect block by block, like a host.
 Stereo runStream(AEffect* effect, const Stereo& input, const BlockSizes& nextBlock, bool inPlace,
                  const std::function<void(std::size_t)>& beforeBlock = nullptr)
@@ -191,7 +197,7 @@ TEST(AudioPath, ImpulseLeavesAtTheReportedLatencyForEveryBlockSize)
         EXPECT_EQ(model.len, 768);
         EXPECT_EQ(effect->initialDelay, model.streamDelay);
         const std::size_t length = at + static_cast<std::size_t>(effect->initialDelay + 2 * model.len + 500);
-        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(static_cast<unsigned>(-blockSize));
+        const BlockSizes blocks = blocksOf(blockSize);
         const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, blockSize == -2);
         const std::vector<double> expected = expectedResponse(model, {1, 1, 1, 1, 1}, length, at,
                                                               effect->initialDelay, 1.0);
@@ -273,7 +279,7 @@ TEST(AudioPath, LongestKernelsKeepTheImpulseOnTheReportedLatency)
         EXPECT_GT(latency, 2 * 16384);
         const std::size_t at = 5000;
         const std::size_t length = at + static_cast<std::size_t>(latency) + 4000;
-        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(3);
+        const BlockSizes blocks = blocksOf(blockSize);
         const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, false);
         // The crossovers sum to nearly a unit impulse, symmetric about its centre.
         const std::size_t centre = at + static_cast<std::size_t>(latency);
@@ -539,7 +545,7 @@ TEST(AnyInner, LatencyReportedAfterTheFirstBlockIsFollowedAtOnce)
         const Model model = modelOf(effect, true);
         EXPECT_EQ(effect->initialDelay, model.streamDelay); // nothing reported yet
         const int calls = ioChangedCalls.load();
-        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(9);
+        const BlockSizes blocks = blocksOf(blockSize);
         const std::size_t at = 1500;
         const std::size_t length = at + static_cast<std::size_t>(model.streamDelay + 2 * kLate + 2 * model.len);
         const Stereo output = runStream(effect, impulse(length, at, 1.0f), blocks, false);
@@ -612,7 +618,7 @@ TEST(LiveChange, BeforeAnySampleRateTheInputLeavesUnchangedAtTheReportedLatency)
         dispatch(effect, effMainsChanged, 0, 1);
         ASSERT_EQ(effect->initialDelay, 6848);
         const Stereo input = quietNoise(12000, 2);
-        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(4);
+        const BlockSizes blocks = blocksOf(blockSize);
         const Stereo output = runStream(effect, input, blocks, false);
         for (int c = 0; c < 2; ++c)
             for (std::size_t t = 0; t < output[0].size(); ++t)
@@ -643,7 +649,7 @@ TEST(LiveChange, ImpulseLeavesAtTheReportedLatencyAfterGrowthShrinkAndResume)
         SCOPED_TRACE(blockSize);
         AEffect* effect = startEffect(plugin);
         ASSERT_NE(effect, nullptr);
-        const BlockSizes blocks = blockSize > 0 ? fixedBlocks(blockSize) : randomBlocks(6);
+        const BlockSizes blocks = blocksOf(blockSize);
         int calls = ioChangedCalls.load();
         int latency = effect->initialDelay;
         // The host hears of every latency change, and of nothing else.
