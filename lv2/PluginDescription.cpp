@@ -43,7 +43,8 @@ PluginDescription makeMultiband()
     d.name = "Multiband Orvex Maximizer";
     d.bundle = "MultibandOrvexMaximizer.lv2";
     d.binary = "MultibandOrvexMaximizer_lv2.so";
-    // Crossover changes rebuild the band kernels inside setParameter.
+    // A crossover change designs its kernels on the thread that sets the
+    // control, which for an LV2 plug-in is the audio thread.
     d.hardRealTime = false;
     const float defaultHz[] = {200.0f, 1000.0f, 4000.0f, 10000.0f};
     // Band k's switch, then crossover k's frequency and slope; band 5's switch last.
