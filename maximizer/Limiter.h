@@ -16,15 +16,15 @@
 // within 0.02 dB; each longer hold lowers the loudness of bright, densely
 // limited material (by about 0.2 LU at 16 samples).
 //
-// Latency: kLatency (184) samples at every sample rate and setting, in both
+// Latency: kLatency (216) samples at every sample rate and setting, in both
 // peak modes.
 // Every output sample stays at or under the ceiling. True-peak mode also holds
 // the output's true peak at the ceiling, because the side chain reads each
 // sample's neighbourhood no lower than the meters that check it do:
 //  - the 16x interpolation reads every sixteenth of a sample, within
-//    kFilterError of the ideal interpolation for content up to 0.485 of the
+//    kFilterError of the ideal interpolation for content up to 0.488 of the
 //    rate, and is scaled up by that error;
-//  - the content above 0.485 of the rate, which it reads with between half
+//  - the content above 0.488 of the rate, which it reads with between half
 //    and full gain, adds half its band-passed level on top;
 //  - the common 4x, 49-tap meter's points are read as that meter reads them,
 //    so a meter of that design never reads the output above the ceiling.

@@ -4,29 +4,33 @@
 //  - true peak: the largest magnitude among that sample and the 15 points at
 //    sixteenths of a sample after it, from a 16x interpolation built as four
 //    2x half-band stages (Kaiser-windowed sincs). The first stage does the
-//    hard work: 96 tap pairs (+-96 samples), flat within 4e-5 up to 0.485 of
-//    the sample rate, images 89 dB down, so full-band content (noise, clipped
-//    material, edges) reads as a long high-quality interpolator reads it.
+//    hard work: 128 tap pairs (+-128 samples), flat within 3e-5 up to 0.488
+//    of the sample rate, images 90 dB down, so full-band content (noise,
+//    clipped material, edges) reads as a long high-quality interpolator
+//    reads it.
 //    The other stages see content below a quarter of their rate and need
 //    7, 5 and 3 tap pairs.
 //
 // How close the answer is to the signal's true peak (the largest magnitude
-// of its ideal band-limited interpolation), for content up to 0.485 of the
+// of its ideal band-limited interpolation), for content up to 0.488 of the
 // sample rate:
 //  - filter error: the four stages' passband errors add up to under
 //    kFilterError of the signal's peak (their images are further down);
 //  - grid error: a band-limited signal is within cos(pi B / 16) of its
 //    maximum at the nearest sixteenth of a sample (B its bandwidth in cycles
-//    per sample): at most 0.039 dB low at B = 0.485, 0.017 dB at 20 kHz of
+//    per sample): at most 0.040 dB low at B = 0.488, 0.017 dB at 20 kHz of
 //    44.1 kHz. A meter that also reads sixteenths (or quarters, or halves) of
 //    a sample reads the same points, so only the filter error remains.
 // The interpolated points (not the sample itself) are scaled up by
 // 1 + kFilterError, so the answer is never below what the filter error
 // allows the ideal interpolation to reach on that grid.
-// Content between 0.485 of the rate and Nyquist is read with between half and
+// Content between 0.488 of the rate and Nyquist is read with between half and
 // full gain (the ideal interpolator has no bound on a suddenly starting
 // Nyquist tone; long ones read it nearly in full): a band-pass takes out that
-// band and half its level nearby is added to the interpolated points.
+// band and half its level nearby is added to the interpolated points. The
+// band-pass starts a little lower (it rejects only what lies below 0.46):
+// a gain that moves quickly between dense peaks spreads their content
+// towards Nyquist, and fast-release limiting of white noise needs that margin.
 // Meters built to the common design (4x, one 49-tap Hann-windowed sinc, not
 // scaled to unity gain) read up to 0.33 dB above the signal between 6 and
 // 15 kHz at 44.1 kHz; their three fractional points are computed too, so the
@@ -47,7 +51,7 @@ namespace TruePeakStages
 {
 constexpr int kCount = 4;
 // Tap pairs per half-band stage, first (input rate) to last.
-constexpr std::array<int, kCount> kPairs = {96, 7, 5, 3};
+constexpr std::array<int, kCount> kPairs = {128, 7, 5, 3};
 
 // Points a stage's input stream must hold before and after the span that
 // stage's output covers, counted at the input stream's rate.
@@ -100,7 +104,7 @@ public:
     // is taken out by a band-pass of +-kBandReach taps; its magnitude, the
     // largest within kBandSpan samples either side, is added to the
     // interpolated points.
-    static constexpr int kBandReach = 40;
+    static constexpr int kBandReach = 54;
     static constexpr int kBandSpan = 8;
     static_assert(kDelay >= kBandReach + kBandSpan && kHistory - kDelay >= kBandReach + kBandSpan,
                   "the band-pass reads within the stages' reach");
