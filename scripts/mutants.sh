@@ -27,11 +27,13 @@ delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | w[i] = 1.0f - 
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
 rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
+true-peak-hold-widened | maximizer/Limiter.h | Limiter\. | static constexpr int kHold = 2; | static constexpr int kHold = 16;
+nyquist-band-ignored | maximizer/TruePeakDetector.cpp | Limiter\. | constexpr float kBandWeight = 0.5f; | constexpr float kBandWeight = 0.0f;
 # --- the band splitter ---
 later-partitions-off-by-1% | crossover/PartitionedKernel.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
 EOF
 
-targets=(PluginAudioTest PluginShellTest MaximizerPluginTest BandSplitterTest)
+targets=(PluginAudioTest PluginShellTest MaximizerPluginTest LimiterTest BandSplitterTest)
 
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
 
