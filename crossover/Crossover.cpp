@@ -39,8 +39,7 @@ Crossover::Crossover() : design(CrossoverDesign::passThrough())
     lanes[0].splitter->setKernel(design->kernel(0));
     lanes[0].splitter->setStreamDelay(0);
     lanes[0].splitter->restart();
-    for (GrowableBuffer& channel : history)
-        channel.resize(kHistoryFrames * kSampleBytes);
+    history.reserve(kHistoryFrames);
     retired.reserve();
     fadeFrames = static_cast<int>(std::lround(kFadeSeconds * 44100.0));
 }
@@ -133,8 +132,7 @@ int Crossover::restart(int minimumDelay)
         lane.splitter->setStreamDelay(currentDelay - design->centreDelay(b));
         lane.splitter->restart();
     }
-    historyEnd = 0;
-    historyValid = 0;
+    history.clear();
     return currentDelay;
 }
 
@@ -195,7 +193,7 @@ void Crossover::adopt()
     if (pending->kind == Update::Kind::restart) {
         applyPendingAtOnce();
         currentDelay = targetDelay = announced;
-        historyValid = 0;
+        history.clear();
         return;
     }
     std::unique_ptr<Update> update = std::move(pending);
@@ -230,40 +228,10 @@ void Crossover::startLane(Lane& lane, std::unique_ptr<BandSplitter> splitter)
 // counts as the silence it was.
 void Crossover::feedHistory(BandSplitter& splitter, int frames)
 {
-    const int available = std::min(frames, historyValid);
+    const int available = std::min(frames, history.held());
     if (frames > available)
         splitter.feed(nullptr, frames - available);
-    int start = (historyEnd - available + kHistoryFrames) % kHistoryFrames;
-    for (int left = available; left > 0;) {
-        const int run = std::min(left, kHistoryFrames - start);
-        const float* segment[kChannels] = {history[0].as<float>() + start, history[1].as<float>() + start};
-        splitter.feed(segment, run);
-        left -= run;
-        start = (start + run) % kHistoryFrames;
-    }
-}
-
-void Crossover::writeHistory(const float* const* inputs, int n)
-{
-    const int skipped = std::max(0, n - kHistoryFrames);
-    for (int c = 0; c < kChannels; ++c) {
-        const float* from = inputs != nullptr && inputs[c] != nullptr ? inputs[c] + skipped : nullptr;
-        float* ring = history[c].as<float>();
-        int at = (historyEnd + skipped) % kHistoryFrames;
-        for (int left = n - skipped; left > 0;) {
-            const int run = std::min(left, kHistoryFrames - at);
-            if (from != nullptr) {
-                std::memcpy(ring + at, from, static_cast<std::size_t>(run) * kSampleBytes);
-                from += run;
-            } else {
-                std::memset(ring + at, 0, static_cast<std::size_t>(run) * kSampleBytes);
-            }
-            left -= run;
-            at = (at + run) % kHistoryFrames;
-        }
-    }
-    historyEnd = (historyEnd + n) % kHistoryFrames;
-    historyValid = std::min(kHistoryFrames, historyValid + n);
+    history.visitNewest(available, [&](const float* const* segment, int run) { splitter.feed(segment, run); });
 }
 
 // Runs and drops history frames: this block's worth and enough that the whole
@@ -322,7 +290,7 @@ bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBan
         return false;
     if (phase == Phase::steady && pending)
         adopt();
-    writeHistory(inputs, n);
+    history.write(inputs, n);
     bool complete = runLanes(lanes, inputs, n);
     if (phase == Phase::catchUp || phase == Phase::crossfade || phase == Phase::fadeOut)
         complete &= runLanes(incoming, inputs, n);

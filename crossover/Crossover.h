@@ -29,6 +29,7 @@
 #include "crossover/BandSplitter.h"
 #include "crossover/CrossoverDesign.h"
 #include "crossover/GrowableBuffer.h"
+#include "crossover/StereoRing.h"
 
 #include <memory>
 #include <vector>
@@ -148,7 +149,6 @@ private:
     void catchUp(Lane& lane, int n);
     bool runLanes(Lane (&set)[kBands], const float* const* inputs, int n);
     static bool synced(const Lane (&set)[kBands]);
-    void writeHistory(const float* const* inputs, int n);
     void feedHistory(BandSplitter& splitter, int frames);
     float ramp(int framesIn) const;
     void computeWeights(int n);
@@ -175,10 +175,8 @@ private:
     int position = 0;  // frames into the current phase
     int gapFrames = 0; // the growth of the delay under way
 
-    // Input history, a ring of kHistoryFrames per channel.
-    GrowableBuffer history[kChannels];
-    int historyEnd = 0;   // next frame written
-    int historyValid = 0; // frames written since the stream started
+    // The newest kHistoryFrames frames of input.
+    StereoRing history;
 
     // Per block: weights, blended band signals, silence.
     GrowableBuffer weights;

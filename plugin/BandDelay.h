@@ -5,7 +5,7 @@
 // Not safe for concurrent use; the effect runs it under its lock.
 #pragma once
 
-#include "crossover/GrowableBuffer.h"
+#include "crossover/StereoRing.h"
 
 class BandDelay
 {
@@ -15,17 +15,14 @@ public:
     // what it has room for).
     bool reserve(int maxDelay, int maxBlock);
     // The longest delay the reserved room allows for blocks of n frames.
-    int longestDelay(int n) const { return capacity - n; }
+    int longestDelay(int n) const { return ring.room() - n; }
 
     // Writes the n frames of `io` into the line and replaces them, in place,
     // with the frames `delay` earlier (delay is clamped to what fits).
     void run(float* const* io, int n, int delay);
     // Forgets everything written.
-    void clear() { written = 0; }
+    void clear() { ring.clear(); }
 
 private:
-    GrowableBuffer ring[2];
-    int capacity = 0;
-    int end = 0;     // next frame written
-    int written = 0; // frames written since the last clear, up to capacity
+    StereoRing ring;
 };

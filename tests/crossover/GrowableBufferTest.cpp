@@ -1,11 +1,13 @@
 #include "crossover/ChunkedQueue.h"
 #include "crossover/FifoBuffer.h"
 #include "crossover/GrowableBuffer.h"
+#include "crossover/StereoRing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace
@@ -304,4 +306,52 @@ TEST(ChunkedQueue, FailedChunkAllocationWritesLess)
     EXPECT_EQ(queue.queued(), 1000 + written);
     std::vector<unsigned char> out(static_cast<std::size_t>(queue.queued()) + 10);
     EXPECT_EQ(queue.copyOut(out.data(), static_cast<int>(out.size())), queue.queued());
+}
+
+TEST(StereoRing, ReadsBackByAgeWithSilenceBeforeTheStream)
+{
+    // Blocks of random length (some longer than the room, some null) against
+    // a plain record of the whole stream; reads of random age and length.
+    constexpr int kRoom = 37;
+    StereoRing ring;
+    ASSERT_TRUE(ring.reserve(kRoom));
+    std::mt19937 rng(5);
+    std::vector<float> stream[2];
+    for (int step = 0; step < 400; ++step) {
+        const int n = static_cast<int>(rng() % 50);
+        std::vector<float> block[2];
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                block[c].push_back(static_cast<float>(stream[c].size() + i + 1) * (c ? -1.0f : 1.0f));
+        const float* inputs[2] = {block[0].data(), block[1].data()};
+        const bool silent = step % 7 == 3;
+        ring.write(silent ? nullptr : inputs, n);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                stream[c].push_back(silent ? 0.0f : block[c][static_cast<std::size_t>(i)]);
+        if (step == 200) {
+            ring.clear();
+            stream[0].clear();
+            stream[1].clear();
+        }
+        const int held = std::min(kRoom, static_cast<int>(stream[0].size()));
+        ASSERT_EQ(held, ring.held());
+        const int length = static_cast<int>(rng() % kRoom) + 1;
+        const int age = static_cast<int>(rng() % (kRoom - length + 1));
+        std::vector<float> out[2] = {std::vector<float>(length, 9.0f), std::vector<float>(length, 9.0f)};
+        float* outputs[2] = {out[0].data(), out[1].data()};
+        ring.read(outputs, age, length);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < length; ++i) {
+                const long long at = static_cast<long long>(stream[c].size()) - age - length + i;
+                ASSERT_EQ(at < 0 ? 0.0f : stream[c][static_cast<std::size_t>(at)], out[c][static_cast<std::size_t>(i)])
+                    << "step " << step << " channel " << c << " age " << age << " frame " << i;
+            }
+        std::vector<float> visited;
+        ring.visitNewest(held, [&](const float* const* channels, int count) {
+            visited.insert(visited.end(), channels[1], channels[1] + count);
+        });
+        ASSERT_EQ(static_cast<std::size_t>(held), visited.size());
+        ASSERT_TRUE(std::equal(visited.begin(), visited.end(), stream[1].end() - held)) << "step " << step;
+    }
 }
