@@ -199,26 +199,49 @@ Complex ButterworthFilter::response(double f) const
     return numerator / denominator;
 }
 
+namespace
+{
+// The cascade for a section count known at compile time, so the memories
+// stay in registers across the block; the arithmetic is the same as one
+// section at a time.
+template <int Sections>
+double runCascade(const BiquadSection* sections, SectionState* states, float* samples, int n, double offset)
+{
+    BiquadSection s[Sections];
+    SectionState m[Sections];
+    for (int k = 0; k < Sections; ++k) {
+        s[k] = sections[k];
+        m[k] = states[k];
+    }
+    for (int i = 0; i < n; ++i) {
+        double y = samples[i];
+        for (int k = 0; k < Sections; ++k) {
+            const double x = y;
+            y = s[k].b1 * m[k].x1 + s[k].b0 * x + s[k].b2 * m[k].x2 - s[k].a1 * m[k].y1 - s[k].a2 * m[k].y2;
+            m[k].x2 = m[k].x1;
+            m[k].y2 = m[k].y1;
+            m[k].x1 = x;
+            m[k].y1 = y;
+        }
+        offset = -offset;
+        samples[i] = static_cast<float>(y + offset);
+    }
+    for (int k = 0; k < Sections; ++k)
+        states[k] = m[k];
+    return offset;
+}
+} // namespace
+
 void ButterworthFilter::filterBlock(float* samples, int n)
 {
     if (samples == nullptr || n <= 0 || activeSections == 0)
         return;
-    for (int i = 0; i < n; ++i)
-    {
-        double y = samples[i];
-        for (int k = 0; k < activeSections; ++k)
-        {
-            const BiquadSection& s = sections[k];
-            SectionState& m = states[k];
-            const double x = y;
-            y = s.b1 * m.x1 + s.b0 * x + s.b2 * m.x2 - s.a1 * m.y1 - s.a2 * m.y2;
-            m.x2 = m.x1;
-            m.y2 = m.y1;
-            m.x1 = x;
-            m.y1 = y;
-        }
-        offset = -offset;
-        samples[i] = static_cast<float>(y + offset);
+    static_assert(kMaxSections == 4, "one cascade per section count");
+    switch (activeSections) {
+    case 1: offset = runCascade<1>(sections, states, samples, n, offset); break;
+    case 2: offset = runCascade<2>(sections, states, samples, n, offset); break;
+    case 3: offset = runCascade<3>(sections, states, samples, n, offset); break;
+    default: offset = runCascade<4>(sections, states, samples, n, offset); break;
     }
 }
 
