@@ -106,6 +106,7 @@ AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNu
     copyText(programName, "Default", kVstMaxProgNameLen);
     loadInnerMaximizer();
     alignment.reserve(getSampleRate(), getBlockSize());
+    setGateFades(getSampleRate());
     readInstanceLatencies();
     // Until the first design the input passes through band 1, delayed so
     // that the whole effect delays it by exactly the latency reported.
@@ -217,6 +218,7 @@ void AGain::setSampleRate(float newSampleRate)
     {
         Platform::ScopedLock hold(effectLock);
         alignment.reserve(newSampleRate, getBlockSize());
+        setGateFades(newSampleRate);
     }
     rebuildCrossovers(true);
     forwardToInstances(effSetSampleRate, 0, newSampleRate);
@@ -231,8 +233,17 @@ void AGain::resume()
         const bool designed = crossover.latestDesign().designed();
         crossoverDelay.store(crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load())));
         alignment.clear();
+        for (int band = 0; band < kNumBands; ++band)
+            gates[band].reset(isOn(bandEnable[band].load(std::memory_order_relaxed)));
     }
     publishLatency();
+}
+
+void AGain::setGateFades(float sampleRate)
+{
+    const int frames = static_cast<int>(std::lround(Crossover::kFadeSeconds * static_cast<double>(sampleRate)));
+    for (BandGate& gate : gates)
+        gate.setFadeFrames(frames);
 }
 
 void AGain::setBlockSize(VstInt32 newBlockSize)
@@ -494,15 +505,7 @@ void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt3
         }
         if (aligning)
             alignment.delay(band, outputs, frames);
-        if (!isOn(bandEnable[band].load(std::memory_order_relaxed)))
-            continue;
-        for (int c = 0; c < 2; ++c)
-        {
-            const float* from = result[c];
-            float* to = sums[c];
-            for (VstInt32 i = 0; i < frames; ++i)
-                to[i] += from[i];
-        }
+        gates[band].mixInto(sums, result, frames, isOn(bandEnable[band].load(std::memory_order_relaxed)));
     }
     alignment.fade(sums, frames);
     if (runInstance(instances[kMasterInstance], sums, outputs, frames))

@@ -21,6 +21,7 @@
 #include "crossover/Crossover.h"
 #include "crossover/GrowableBuffer.h"
 #include "plugin/BandAlignment.h"
+#include "plugin/BandGate.h"
 #include "plugin/Platform.h"
 #include "vst/AudioEffectX.h"
 
@@ -113,6 +114,8 @@ private:
     // Audio path pieces, all called under the effect lock.
     bool ensureSumCapacity(VstInt32 frames);
     void mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames);
+    // Sets the band switches' fade length for the rate (under the effect lock).
+    void setGateFades(float sampleRate);
     void processSilence(float** outputs, VstInt32 frames, bool sumsReady);
     void releaseBands(VstInt32 frames);
     static void zeroChannels(float** channels, VstInt32 frames);
@@ -129,6 +132,8 @@ private:
 
     // Band paths kept in step after the band instances.
     BandAlignment alignment;
+    // The band switches as the sum hears them.
+    BandGate gates[kNumBands];
     bool absurdLatencySaid[kNumInstances] = {};
     // The latency's parts, and the latency last reported.
     std::atomic<int> crossoverDelay{0};

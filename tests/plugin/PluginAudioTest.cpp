@@ -700,7 +700,9 @@ TEST(LiveChange, MovesNeverClick)
         const char* what;
         int index;
         float value;
-    } moves[] = {{"growth: Slope1 to 96 dB/oct", 2, 1.0f}, {"crossfade: Freq1 to 510 Hz", 1, 0.1f}};
+    } moves[] = {{"growth: Slope1 to 96 dB/oct", 2, 1.0f},
+                 {"crossfade: Freq1 to 510 Hz", 1, 0.1f},
+                 {"band switch: Band3 off", 6, 0.0f}};
     for (const auto& move : moves)
     {
         SCOPED_TRACE(move.what);
