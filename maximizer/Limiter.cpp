@@ -18,6 +18,10 @@ constexpr double kAutoFast = 0.25;
 constexpr double kAutoSlow = 2.0;
 constexpr double kAutoCharge = 4.0;
 
+// A new threshold ramps the drive over this time instead of stepping the
+// level (which clicks).
+constexpr double kDriveRampSeconds = 0.02;
+
 float bounded(float value, float low, float high, float fallback)
 {
     return std::isfinite(value) ? std::min(std::max(value, low), high) : fallback;
@@ -72,8 +76,28 @@ void Limiter::setSettings(const LimiterSettings& wanted)
 
 void Limiter::updateCoefficients()
 {
+    const float previousDrive = drive;
+    const float appliedDrive = currentDrive();
     drive = fromDb(-settings.thresholdDb);
+    if (!running) {
+        driveRampLeft = 0;
+    } else if (drive != previousDrive) {
+        // From the drive applied now, whether or not a ramp was under way.
+        driveFrom = appliedDrive;
+        driveRampLength = driveRampLeft = std::max(1, static_cast<int>(kDriveRampSeconds * sampleRate));
+        driveStep = (drive - driveFrom) / static_cast<float>(driveRampLength);
+    }
+    const float previousCeiling = ceiling;
     ceiling = fromDb(settings.ceilingDb);
+    // The samples already in the delay line were given gains for the ceiling
+    // of their time: the clamp lets the highest of those out until they have
+    // left, instead of clipping them to a ceiling that was lowered since.
+    if (!running) {
+        clampCeiling = ceiling;
+    } else if (ceiling != previousCeiling) {
+        clampCeiling = std::max(clampCeiling, ceiling);
+        clampHoldLeft = kLatency;
+    }
 
     const double seconds = settings.releaseMs * 0.001;
     ReleaseCoefficients release;
@@ -104,11 +128,16 @@ void Limiter::reset()
         computers[c].reset();
         holds[c].reset();
     }
+    driveRampLeft = 0;
+    clampCeiling = ceiling;
+    clampHoldLeft = 0;
+    running = false;
     clamped = 0;
 }
 
 void Limiter::process(const float* const* inputs, float* const* outputs, int frames, bool accumulate)
 {
+    running = running || frames > 0;
     for (int offset = 0; offset < frames; offset += kChunk)
         processChunk(inputs, outputs, offset, std::min(kChunk, frames - offset), accumulate);
 }
@@ -117,6 +146,7 @@ void Limiter::processChunk(const float* const* inputs, float* const* outputs, in
 {
     for (int c = 0; c < kChannels; ++c)
         loadInput(inputs ? inputs[c] : nullptr, history[c].data() + kKept, offset, n);
+    advanceDriveRamp(n);
 
     detectPeaks(n);
     linkPeaks(n);
@@ -134,6 +164,9 @@ void Limiter::processChunk(const float* const* inputs, float* const* outputs, in
         // Keep the newest kKept samples as the next chunk's history.
         std::memmove(history[c].data(), history[c].data() + n, kKept * sizeof(float));
     }
+    clampHoldLeft = std::max(0, clampHoldLeft - n);
+    if (clampHoldLeft == 0)
+        clampCeiling = ceiling;
 }
 
 void Limiter::loadInput(const float* input, float* target, int offset, int n) const
@@ -143,13 +176,29 @@ void Limiter::loadInput(const float* input, float* target, int offset, int n) co
         std::fill(target, target + n, 0.0f);
         return;
     }
+    // While a new threshold ramps in, the drive moves by driveStep a sample
+    // (computed from the ramp's start, so any blocking gives the same gains).
+    const int ramped = std::min(n, driveRampLeft);
+    const int done = driveRampLength - driveRampLeft;
     for (int i = 0; i < n; ++i)
     {
         const float sample = input[offset + i];
+        const float gain = i < ramped ? driveFrom + driveStep * static_cast<float>(done + i + 1) : drive;
         // NaN fails the comparison and infinity exceeds it: both become silence.
-        const float driven = std::fabs(sample) <= FLT_MAX ? sample * drive : 0.0f;
+        const float driven = std::fabs(sample) <= FLT_MAX ? sample * gain : 0.0f;
         target[i] = std::min(std::max(driven, -kLargestSample), kLargestSample);
     }
+}
+
+void Limiter::advanceDriveRamp(int n)
+{
+    driveRampLeft = std::max(0, driveRampLeft - n);
+}
+
+float Limiter::currentDrive() const
+{
+    const int done = driveRampLength - driveRampLeft;
+    return driveRampLeft > 0 ? driveFrom + driveStep * static_cast<float>(done) : drive;
 }
 
 void Limiter::detectPeaks(int n)
@@ -198,10 +247,12 @@ void Limiter::linkPeaks(int n)
 void Limiter::writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate)
 {
     std::uint32_t over = 0;
+    const int held = std::min(n, clampHoldLeft);
     for (int i = 0; i < n; ++i)
     {
         const float y = delayed[i] * gain[i];
-        const float limited = std::min(std::max(y, -ceiling), ceiling);
+        const float limit = i < held ? clampCeiling : ceiling;
+        const float limited = std::min(std::max(y, -limit), limit);
         over += limited != y;
         output[i] = accumulate ? output[i] + limited : limited;
     }

@@ -3,7 +3,7 @@
 //
 // Signal path per channel: input x drive (the threshold), then a delay line of
 // kLatency samples, times the gain from a GainComputer, then a final clamp to
-// the ceiling that only catches what a sudden ceiling change leaves behind.
+// the ceiling (a safety net: the gain already keeps the samples under it).
 // The side chain sees the driven input through the TruePeakDetector (sample or
 // true peak, the same delay either way), so the gain has reached its value by
 // the time a peak leaves the delay line. Channels are linked by letting each
@@ -78,6 +78,9 @@ public:
     Limiter();
 
     // Both recompute the time constants; neither touches the audio state.
+    // Once audio runs, a new threshold ramps in over 20 ms, and a lowered
+    // ceiling reaches the final clamp when the samples limited for the old
+    // one have left the delay line.
     void setSampleRate(double rate);
     void setSettings(const LimiterSettings& settings);
     const LimiterSettings& getSettings() const { return settings; }
@@ -103,14 +106,30 @@ private:
     void updateCoefficients();
     void processChunk(const float* const* inputs, float* const* outputs, int offset, int n, bool accumulate);
     void loadInput(const float* input, float* history, int offset, int n) const;
+    void advanceDriveRamp(int n);
+    // The drive of the last sample loaded.
+    float currentDrive() const;
     void detectPeaks(int n);
     void linkPeaks(int n);
     void writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate);
 
     LimiterSettings settings;
     double sampleRate = 44100.0;
+    // The drive the threshold asks for, and a ramp towards it from driveFrom
+    // over driveRampLength samples (driveRampLeft of them to go).
     float drive = 1.0f;
+    float driveFrom = 1.0f;
+    float driveStep = 0.0f;
+    int driveRampLength = 0;
+    int driveRampLeft = 0;
     float ceiling = 1.0f;
+    // The final clamp's ceiling: after the ceiling is lowered, the old one
+    // for the clampHoldLeft samples still in the delay line.
+    float clampCeiling = 1.0f;
+    int clampHoldLeft = 0;
+    // False until the first samples after construction or reset(): until
+    // then new settings apply at once.
+    bool running = false;
     bool linked = true;
 
     TruePeakDetector detector;

@@ -201,6 +201,40 @@ TEST(Limiter, TruePeakModeLimitsNoDeeperThanThePeaksNeed)
     }
 }
 
+TEST(Limiter, SettingsChangedWhilePlayingNeitherClickNorClip)
+{
+    // A 1 kHz tone at -6 dB. Mid-stream the threshold drops to -12 dB (the
+    // level must ramp up, not step: a step shows as a second difference far
+    // above the tone's own), then the ceiling drops by 12 dB (the samples
+    // limited for the old ceiling must leave without being clipped).
+    const std::size_t n = 30000, thresholdAt = 10000, ceilingAt = 20000;
+    const Stereo tone = sine(n, 1000.0 / 44100.0, 0.5f);
+    Limiter limiter;
+    limiter.setSettings(settings(-0.1f));
+    Stereo out(n);
+    auto run = [&](std::size_t from, std::size_t to) {
+        const float* ins[2] = {&tone.left[from], &tone.right[from]};
+        float* outs[2] = {&out.left[from], &out.right[from]};
+        limiter.process(ins, outs, static_cast<int>(to - from), false);
+    };
+    run(0, thresholdAt);
+    LimiterSettings s = settings(-0.1f);
+    s.thresholdDb = -12.0f;
+    limiter.setSettings(s);
+    run(thresholdAt, ceilingAt);
+    s.ceilingDb = -12.1f;
+    limiter.setSettings(s);
+    run(ceilingAt, n);
+
+    EXPECT_EQ(0u, limiter.clampedSamples());
+    const double toneCurvature = dbToGain(-0.1) * std::pow(2.0 * kPi * 1000.0 / 44100.0, 2.0);
+    double curvature = 0.0;
+    for (std::size_t t = kLatency + 100; t + 1 < ceilingAt; ++t)
+        curvature = std::max(curvature, std::fabs(static_cast<double>(out.left[t + 1]) - 2.0 * out.left[t] + out.left[t - 1]));
+    EXPECT_LT(curvature, 1.1 * toneCurvature);
+    EXPECT_LE(samplePeak(out, ceilingAt + kLatency), dbToGain(-12.1));
+}
+
 TEST(Limiter, TruePeakGainIsFlatAroundEachPeak)
 {
     // A +60 dB spike on the left, a quiet DC probe on the right, linked: the
