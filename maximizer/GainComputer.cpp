@@ -113,3 +113,9 @@ void GainComputer::smooth(const float* envelopeIn, float* gain, int n)
     ringPos = pos;
     ringSum = sum;
 }
+
+bool GainComputer::sameFuture(const GainComputer& other) const
+{
+    return envelope == other.envelope && sustained == other.sustained && ringSum == other.ringSum &&
+           ringPos == other.ringPos && ring == other.ring && target == other.target;
+}

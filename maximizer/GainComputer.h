@@ -51,6 +51,11 @@ public:
     // `gain` may be the same array as `peak`.
     void process(const float* peak, float* gain, int n);
 
+    // True when, fed the same peaks from now on, both give the same gains:
+    // the same envelopes and smoothing sum, provided both have been fed the
+    // same peaks over the last window.
+    bool sameFuture(const GainComputer& other) const;
+
 private:
     static constexpr int kBlock = 256;
 

@@ -109,9 +109,14 @@ void Limiter::updateCoefficients()
 
     const bool nowLinked = settings.link >= 1.0f;
     // The second chain idles while linked; it continues from the common state.
+    // Linking runs both chains on the common peaks until they agree, so
+    // neither channel's gain jumps to the other chain's.
     if (linked && !nowLinked)
         computers[1] = computers[0];
-    linked = nowLinked;
+    if (!nowLinked || !running)
+        linked = nowLinked;
+    if (!nowLinked)
+        commonPeaksFor = 0;
 
     for (auto& computer : computers)
     {
@@ -154,7 +159,14 @@ void Limiter::processChunk(const float* const* inputs, float* const* outputs, in
     const int second = linked ? 0 : 1;
     computers[0].process(peaks[0].data(), gains[0].data(), n);
     if (!linked)
+    {
         computers[1].process(peaks[1].data(), gains[1].data(), n);
+        if (settings.link >= 1.0f)
+        {
+            commonPeaksFor += n;
+            linked = commonPeaksFor >= kLookahead && computers[0].sameFuture(computers[1]);
+        }
+    }
 
     for (int c = 0; c < kChannels; ++c)
     {

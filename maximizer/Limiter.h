@@ -130,7 +130,10 @@ private:
     // False until the first samples after construction or reset(): until
     // then new settings apply at once.
     bool running = false;
+    // One chain for both channels; while linking, samples for which both
+    // chains have been fed the common peaks.
     bool linked = true;
+    int commonPeaksFor = 0;
 
     TruePeakDetector detector;
     // Per channel: kKept samples of history followed by the current chunk.

@@ -203,35 +203,51 @@ TEST(Limiter, TruePeakModeLimitsNoDeeperThanThePeaksNeed)
 
 TEST(Limiter, SettingsChangedWhilePlayingNeitherClickNorClip)
 {
-    // A 1 kHz tone at -6 dB. Mid-stream the threshold drops to -12 dB (the
-    // level must ramp up, not step: a step shows as a second difference far
-    // above the tone's own), then the ceiling drops by 12 dB (the samples
-    // limited for the old ceiling must leave without being clipped).
-    const std::size_t n = 30000, thresholdAt = 10000, ceilingAt = 20000;
-    const Stereo tone = sine(n, 1000.0 / 44100.0, 0.5f);
+    // A 1 kHz tone, -6 dB on the left and -18 dB on the right, unlinked.
+    // Mid-stream the threshold drops to -12 dB, the channels are linked, and
+    // the ceiling drops by 12 dB. A level that steps instead of ramping shows
+    // as a second difference far above the tone's own; the samples limited
+    // for the old ceiling must leave without being clipped.
+    const std::size_t n = 40000, thresholdAt = 10000, linkAt = 20000, ceilingAt = 30000;
+    Stereo tone = sine(n, 1000.0 / 44100.0, 0.5f);
+    for (float& v : tone.right)
+        v *= 0.25f;
     Limiter limiter;
-    limiter.setSettings(settings(-0.1f));
+    LimiterSettings s = settings(-0.1f, false, 0.0f);
+    limiter.setSettings(s);
     Stereo out(n);
-    auto run = [&](std::size_t from, std::size_t to) {
-        const float* ins[2] = {&tone.left[from], &tone.right[from]};
-        float* outs[2] = {&out.left[from], &out.right[from]};
-        limiter.process(ins, outs, static_cast<int>(to - from), false);
+    std::size_t done = 0;
+    auto runTo = [&](std::size_t to) {
+        const float* ins[2] = {&tone.left[done], &tone.right[done]};
+        float* outs[2] = {&out.left[done], &out.right[done]};
+        limiter.process(ins, outs, static_cast<int>(to - done), false);
+        done = to;
     };
-    run(0, thresholdAt);
-    LimiterSettings s = settings(-0.1f);
+    runTo(thresholdAt);
     s.thresholdDb = -12.0f;
     limiter.setSettings(s);
-    run(thresholdAt, ceilingAt);
+    runTo(linkAt);
+    s.link = 1.0f;
+    limiter.setSettings(s);
+    runTo(ceilingAt);
     s.ceilingDb = -12.1f;
     limiter.setSettings(s);
-    run(ceilingAt, n);
+    runTo(n);
 
     EXPECT_EQ(0u, limiter.clampedSamples());
     const double toneCurvature = dbToGain(-0.1) * std::pow(2.0 * kPi * 1000.0 / 44100.0, 2.0);
-    double curvature = 0.0;
-    for (std::size_t t = kLatency + 100; t + 1 < ceilingAt; ++t)
-        curvature = std::max(curvature, std::fabs(static_cast<double>(out.left[t + 1]) - 2.0 * out.left[t] + out.left[t - 1]));
-    EXPECT_LT(curvature, 1.1 * toneCurvature);
+    for (int c = 0; c < 2; ++c)
+    {
+        double curvature = 0.0;
+        for (std::size_t t = kLatency + 100; t + 1 < ceilingAt; ++t)
+            curvature = std::max(curvature, std::fabs(static_cast<double>(out[c][t + 1]) - 2.0 * out[c][t] + out[c][t - 1]));
+        EXPECT_LT(curvature, 1.1 * toneCurvature) << "channel " << c;
+    }
+    // Linked, the right channel takes the left's reduction.
+    float linkedRight = 0.0f;
+    for (std::size_t t = linkAt + 2000; t < ceilingAt; ++t)
+        linkedRight = std::max(linkedRight, std::fabs(out.right[t]));
+    EXPECT_LT(linkedRight, 0.3f);
     EXPECT_LE(samplePeak(out, ceilingAt + kLatency), dbToGain(-12.1));
 }
 
