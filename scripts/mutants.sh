@@ -17,16 +17,19 @@ read -r -d '' table <<'EOF' || true
 band-to-next-instance | plugin/AGain.cpp | AudioPath | if (runInstance(instances[band], bands[band], outputs, frames)) | if (runInstance(instances[band + 1], bands[band], outputs, frames))
 bands-not-aligned | plugin/BandAlignment.h | AnyInner | lines[band].run(io, n, alignment[band]); | lines[band].run(io, n, 0);
 latency-not-followed | plugin/AGain.cpp | AnyInner | return followInstanceLatencies(frames); | return false;
-left-right-swapped | plugin/AGain.cpp | AudioPath | const float* from = result[c]; | const float* from = result[1 - c];
+left-right-swapped | plugin/BandGate.cpp | AudioPath | sums[c][i] += band[c][i]; | sums[c][i] += band[1 - c][i];
 no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    // Told outside | // Told outside
 label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
 # --- live crossover changes ---
 crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);
 new-kernels-without-history | crossover/Crossover.cpp | LiveChange | feedHistory(*splitter, frames); | feedHistory(*splitter, 0);
+band-switch-cuts | plugin/BandGate.cpp | LiveChange | position = std::clamp(position + step, 0, fadeFrames); | position = std::clamp(position + step * fadeFrames, 0, fadeFrames);
 delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | w[i] = 1.0f - ramp(position + i); | w[i] = 1.0f;
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
 rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
+threshold-steps | maximizer/Limiter.cpp | Limiter\. | driveRampLength = driveRampLeft = std::max(1, static_cast<int>(kDriveRampSeconds * sampleRate)); | driveRampLength = driveRampLeft = 1;
+lowered-ceiling-clips | maximizer/Limiter.cpp | Limiter\. | clampHoldLeft = kLatency; | clampHoldLeft = 0;
 true-peak-hold-widened | maximizer/Limiter.h | Limiter\. | static constexpr int kHold = 2; | static constexpr int kHold = 16;
 nyquist-band-ignored | maximizer/TruePeakDetector.cpp | Limiter\. | constexpr float kBandWeight = 0.5f; | constexpr float kBandWeight = 0.0f;
 # --- the band splitter ---
