@@ -27,6 +27,14 @@ float bounded(float value, float low, float high, float fallback)
     return std::isfinite(value) ? std::min(std::max(value, low), high) : fallback;
 }
 
+// The sample times the drive, bounded; NaN fails the comparison and infinity
+// exceeds it: both become silence.
+float driven(float sample, float drive)
+{
+    const float value = std::fabs(sample) <= FLT_MAX ? sample * drive : 0.0f;
+    return std::min(std::max(value, -kLargestSample), kLargestSample);
+}
+
 double onePole(double seconds, double rate)
 {
     return 1.0 - std::exp(-1.0 / (seconds * rate));
@@ -192,14 +200,10 @@ void Limiter::loadInput(const float* input, float* target, int offset, int n) co
     // (computed from the ramp's start, so any blocking gives the same gains).
     const int ramped = std::min(n, driveRampLeft);
     const int done = driveRampLength - driveRampLeft;
-    for (int i = 0; i < n; ++i)
-    {
-        const float sample = input[offset + i];
-        const float gain = i < ramped ? driveFrom + driveStep * static_cast<float>(done + i + 1) : drive;
-        // NaN fails the comparison and infinity exceeds it: both become silence.
-        const float driven = std::fabs(sample) <= FLT_MAX ? sample * gain : 0.0f;
-        target[i] = std::min(std::max(driven, -kLargestSample), kLargestSample);
-    }
+    for (int i = 0; i < ramped; ++i)
+        target[i] = driven(input[offset + i], driveFrom + driveStep * static_cast<float>(done + i + 1));
+    for (int i = ramped; i < n; ++i)
+        target[i] = driven(input[offset + i], drive);
 }
 
 void Limiter::advanceDriveRamp(int n)
@@ -258,15 +262,22 @@ void Limiter::linkPeaks(int n)
 
 void Limiter::writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate)
 {
-    std::uint32_t over = 0;
+    // The samples limited for a ceiling lowered since are held to the old one.
     const int held = std::min(n, clampHoldLeft);
+    clamped += clampTo(clampCeiling, delayed, gain, output, held, accumulate);
+    clamped += clampTo(ceiling, delayed + held, gain + held, output + held, n - held, accumulate);
+}
+
+std::uint32_t Limiter::clampTo(float limit, const float* delayed, const float* gain, float* output, int n,
+                               bool accumulate)
+{
+    std::uint32_t over = 0;
     for (int i = 0; i < n; ++i)
     {
         const float y = delayed[i] * gain[i];
-        const float limit = i < held ? clampCeiling : ceiling;
         const float limited = std::min(std::max(y, -limit), limit);
         over += limited != y;
         output[i] = accumulate ? output[i] + limited : limited;
     }
-    clamped += over;
+    return over;
 }

@@ -112,6 +112,9 @@ private:
     void detectPeaks(int n);
     void linkPeaks(int n);
     void writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate);
+    // Writes delayed x gain clamped to +-limit; answers how many were clamped.
+    static std::uint32_t clampTo(float limit, const float* delayed, const float* gain, float* output, int n,
+                                 bool accumulate);
 
     LimiterSettings settings;
     double sampleRate = 44100.0;
