@@ -98,10 +98,32 @@ void Lv2Effect::applyControls()
         // A NaN leaves the parameter as it was; an equal value is not sent again.
         if (std::isnan(value) || value == appliedValues[i])
             continue;
+        const ControlChange change{static_cast<VstInt32>(i), toNormalised(plugin.controls[i], value, sampleRate)};
+        if (scheduler != nullptr)
+        {
+            if (!scheduler(schedulerContext, change))
+                continue;
+        }
+        else
+        {
+            effect->setParameter(effect, change.index, change.value);
+        }
         appliedValues[i] = value;
-        effect->setParameter(effect, static_cast<VstInt32>(i),
-                             toNormalised(plugin.controls[i], value, sampleRate));
     }
+}
+
+void Lv2Effect::setScheduler(Scheduler newScheduler, void* context)
+{
+    if (!plugin.controlsOnWorker)
+        return;
+    scheduler = newScheduler;
+    schedulerContext = context;
+}
+
+void Lv2Effect::applyScheduled(const ControlChange& change)
+{
+    if (effect != nullptr && change.index >= 0 && change.index < effect->numParams)
+        effect->setParameter(effect, change.index, change.value);
 }
 
 void Lv2Effect::processChunk(std::uint32_t offset, std::uint32_t frames)

@@ -8,8 +8,11 @@
 //
 // Threads follow the LV2 classes: the constructor, activate, deactivate and
 // the destructor never run concurrently with run(); connectPort and run come
-// from the audio thread. run() allocates nothing; whether the effect itself
-// does (a crossover rebuild after a frequency change) is its own business.
+// from the audio thread. run() allocates nothing. For a plug-in whose control
+// changes do heavy work (a crossover design) run() hands the changes to a
+// scheduler, the host's worker, when there is one, and the worker thread
+// applies them (applyScheduled) while the audio runs on; without one they are
+// applied in run().
 #pragma once
 
 #include "lv2/PluginDescription.h"
@@ -43,6 +46,20 @@ public:
     // latency only). The host may use one buffer for an input and an output.
     void run(std::uint32_t frames);
 
+    // One control change for the worker: a parameter and its normalised value.
+    struct ControlChange
+    {
+        VstInt32 index;
+        float value;
+    };
+    // Hands a change to the worker; false when it could not take it (the
+    // change is then offered again at the next run).
+    using Scheduler = bool (*)(void* context, const ControlChange& change);
+    // Used only for plug-ins whose description asks for it; set before run().
+    void setScheduler(Scheduler scheduler, void* context);
+    // Called on the worker thread with a change handed over by run().
+    void applyScheduled(const ControlChange& change);
+
 private:
     static VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                                 void* ptr, float opt);
@@ -54,6 +71,9 @@ private:
     float sampleRate;
     AEffect* effect = nullptr;
     bool active = false;
+
+    Scheduler scheduler = nullptr;
+    void* schedulerContext = nullptr;
 
     std::vector<const float*> controlInputs;
     // Port value last handed to the effect; NaN until the first run.

@@ -6,17 +6,29 @@
 #include "vst/PluginEntry.h"
 
 #include <lv2/core/lv2.h>
+#include <lv2/worker/worker.h>
 
+#include <cstring>
 #include <memory>
 
 namespace
 {
-LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const*)
+// The host's worker takes a control change as a message of its own.
+bool scheduleChange(void* context, const Lv2Effect::ControlChange& change)
+{
+    const auto* schedule = static_cast<const LV2_Worker_Schedule*>(context);
+    return schedule->schedule_work(schedule->handle, sizeof change, &change) == LV2_WORKER_SUCCESS;
+}
+
+LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features)
 {
     // Nothing may escape into the host: a failed allocation answers null.
     try
     {
         auto instance = std::make_unique<Lv2Effect>(ORVEX_LV2_DESCRIPTION(), &VSTPluginMain, rate);
+        for (const LV2_Feature* const* f = features; f != nullptr && *f != nullptr; ++f)
+            if (std::strcmp((*f)->URI, LV2_WORKER__schedule) == 0 && (*f)->data != nullptr)
+                instance->setScheduler(&scheduleChange, (*f)->data);
         return instance->isOpen() ? instance.release() : nullptr;
     }
     catch (...)
@@ -55,9 +67,27 @@ void cleanup(LV2_Handle handle)
     delete effectOf(handle);
 }
 
-const void* extensionData(const char*)
+LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle, uint32_t size,
+                       const void* data)
 {
-    return nullptr;
+    Lv2Effect::ControlChange change;
+    if (size != sizeof change || data == nullptr)
+        return LV2_WORKER_ERR_UNKNOWN;
+    std::memcpy(&change, data, sizeof change);
+    effectOf(handle)->applyScheduled(change);
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status workResponse(LV2_Handle, uint32_t, const void*)
+{
+    return LV2_WORKER_SUCCESS;
+}
+
+const void* extensionData(const char* uri)
+{
+    static const LV2_Worker_Interface worker = {work, workResponse, nullptr};
+    return ORVEX_LV2_DESCRIPTION().controlsOnWorker && std::strcmp(uri, LV2_WORKER__interface) == 0 ? &worker
+                                                                                                     : nullptr;
 }
 } // namespace
 

@@ -44,8 +44,10 @@ PluginDescription makeMultiband()
     d.bundle = "MultibandOrvexMaximizer.lv2";
     d.binary = "MultibandOrvexMaximizer_lv2.so";
     // A crossover change designs its kernels on the thread that sets the
-    // control, which for an LV2 plug-in is the audio thread.
+    // control: the host's worker thread where it has one, else the audio
+    // thread.
     d.hardRealTime = false;
+    d.controlsOnWorker = true;
     const float defaultHz[] = {200.0f, 1000.0f, 4000.0f, 10000.0f};
     // Band k's switch, then crossover k's frequency and slope; band 5's switch last.
     for (int k = 1; k <= 5; ++k)
@@ -73,6 +75,7 @@ PluginDescription makeMaximizer()
     d.bundle = "Orvex_Maximizer.lv2";
     d.binary = "Orvex_Maximizer_lv2.so";
     d.hardRealTime = true;
+    d.controlsOnWorker = false;
     addMaximizerControls(d.controls, "", "");
     return d;
 }

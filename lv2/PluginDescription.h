@@ -19,6 +19,9 @@ struct PluginDescription
     std::string binary; // the LV2 module's file name inside the bundle
     // Whether run() is free of allocation and blocking on every path.
     bool hardRealTime;
+    // Whether control changes do heavy work in the effect (designing), so
+    // that they go through the host's worker thread where it offers one.
+    bool controlsOnWorker;
     std::vector<ControlPort> controls;
 
     std::uint32_t audioInput(int channel) const { return controlCount() + static_cast<std::uint32_t>(channel); }

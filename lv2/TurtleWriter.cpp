@@ -12,7 +12,8 @@ const char* const kPrefixes = "@prefix doap:  <http://usefulinc.com/ns/doap#> .\
                               "@prefix pprop: <http://lv2plug.in/ns/ext/port-props#> .\n"
                               "@prefix rdf:   <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
                               "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
-                              "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n";
+                              "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+                              "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n";
 
 // Turtle decimal literal: always with a point, so it reads as xsd:decimal
 // rather than xsd:integer.
@@ -84,7 +85,10 @@ void TurtleWriter::writePlugin(const PluginDescription& plugin, std::ostream& ou
         << "    doap:release [ doap:revision " << quoted(ProjectFacts::kVersion) << " ] ;\n"
         << "    lv2:minorVersion " << ProjectFacts::kMinorVersion << " ;\n"
         << "    lv2:microVersion " << ProjectFacts::kMicroVersion << " ;\n"
-        << (plugin.hardRealTime ? "    lv2:optionalFeature lv2:hardRTCapable ;\n" : "") << "    lv2:port";
+        << (plugin.hardRealTime ? "    lv2:optionalFeature lv2:hardRTCapable ;\n" : "")
+        << (plugin.controlsOnWorker ? "    lv2:optionalFeature work:schedule ;\n    lv2:extensionData work:interface ;\n"
+                                    : "")
+        << "    lv2:port";
     for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
     {
         out << (i == 0 ? " [\n" : " , [\n");

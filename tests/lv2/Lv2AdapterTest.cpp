@@ -75,6 +75,46 @@ TEST(Lv2Adapter, ControlsReachTheEffectOnceAndThenOnlyWhenTheyChange)
     EXPECT_EQ(effectLog.parameterSets[0].first, 4);
 }
 
+TEST(Lv2Adapter, WithAWorkerControlChangesLeaveRunAndReachTheEffectFromTheWorker)
+{
+    // A worker that takes changes while it has room, as a host's ring does.
+    struct Worker
+    {
+        std::vector<Lv2Effect::ControlChange> queued;
+        std::size_t room = 1000;
+        static bool take(void* self, const Lv2Effect::ControlChange& change)
+        {
+            auto* worker = static_cast<Worker*>(self);
+            if (worker->queued.size() >= worker->room)
+                return false;
+            worker->queued.push_back(change);
+            return true;
+        }
+    } worker;
+    Rig rig;
+    rig.lv2.setScheduler(&Worker::take, &worker);
+    std::vector<float> left(64), right(64);
+    rig.runInPlace(left, right);
+    EXPECT_TRUE(effectLog.parameterSets.empty());
+    ASSERT_EQ(worker.queued.size(), rig.plugin.controlCount());
+
+    // A change the worker has no room for is offered again at the next run.
+    worker.queued.clear();
+    worker.room = 0;
+    rig.controls[4] = 1500.0f;
+    rig.runInPlace(left, right);
+    EXPECT_TRUE(worker.queued.empty());
+    worker.room = 1000;
+    rig.runInPlace(left, right);
+    ASSERT_EQ(worker.queued.size(), 1u);
+    EXPECT_EQ(worker.queued[0].index, 4);
+    EXPECT_TRUE(effectLog.parameterSets.empty());
+    rig.lv2.applyScheduled(worker.queued[0]);
+    ASSERT_EQ(effectLog.parameterSets.size(), 1u);
+    EXPECT_EQ(effectLog.parameterSets[0].first, 4);
+    EXPECT_EQ(effectLog.parameterSets[0].second, worker.queued[0].value);
+}
+
 TEST(Lv2Adapter, AnyBlockSizeInPlaceWithTheLatencyOfTheRecordAfterEveryRun)
 {
     Rig rig;
