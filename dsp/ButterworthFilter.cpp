@@ -209,13 +209,16 @@ double runCascade(const BiquadSection* sections, SectionState* states, float* sa
 {
     BiquadSection s[Sections];
     SectionState m[Sections];
-    for (int k = 0; k < Sections; ++k) {
+    for (int k = 0; k < Sections; ++k)
+    {
         s[k] = sections[k];
         m[k] = states[k];
     }
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
+    {
         double y = samples[i];
-        for (int k = 0; k < Sections; ++k) {
+        for (int k = 0; k < Sections; ++k)
+        {
             const double x = y;
             y = s[k].b1 * m[k].x1 + s[k].b0 * x + s[k].b2 * m[k].x2 - s[k].a1 * m[k].y1 - s[k].a2 * m[k].y2;
             m[k].x2 = m[k].x1;
@@ -237,7 +240,8 @@ void ButterworthFilter::filterBlock(float* samples, int n)
     if (samples == nullptr || n <= 0 || activeSections == 0)
         return;
     static_assert(kMaxSections == 4, "one cascade per section count");
-    switch (activeSections) {
+    switch (activeSections)
+    {
     case 1: offset = runCascade<1>(sections, states, samples, n, offset); break;
     case 2: offset = runCascade<2>(sections, states, samples, n, offset); break;
     case 3: offset = runCascade<3>(sections, states, samples, n, offset); break;

@@ -87,9 +87,12 @@ void Limiter::updateCoefficients()
     const float previousDrive = drive;
     const float appliedDrive = currentDrive();
     drive = fromDb(-settings.thresholdDb);
-    if (!running) {
+    if (!running)
+    {
         driveRampLeft = 0;
-    } else if (drive != previousDrive) {
+    }
+    else if (drive != previousDrive)
+    {
         // From the drive applied now, whether or not a ramp was under way.
         driveFrom = appliedDrive;
         driveRampLength = driveRampLeft = std::max(1, static_cast<int>(kDriveRampSeconds * sampleRate));
@@ -100,9 +103,12 @@ void Limiter::updateCoefficients()
     // The samples already in the delay line were given gains for the ceiling
     // of their time: the clamp lets the highest of those out until they have
     // left, instead of clipping them to a ceiling that was lowered since.
-    if (!running) {
+    if (!running)
+    {
         clampCeiling = ceiling;
-    } else if (ceiling != previousCeiling) {
+    }
+    else if (ceiling != previousCeiling)
+    {
         clampCeiling = std::max(clampCeiling, ceiling);
         clampHoldLeft = kLatency;
     }
