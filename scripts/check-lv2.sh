@@ -7,6 +7,9 @@
 #                 value (read through lilv by lv2-latency-probe), output finite;
 #                 a ceiling of -6 dB set on the command line holds the peak at
 #                 or below -6 dBFS
+#   jalv          a real host on a JACK server with the dummy driver (no sound
+#                 card): moving a slope while the multiband plug-in runs moves
+#                 its latency port (the change goes through the host's worker)
 # Usage: scripts/check-lv2.sh LV2_DIR PROBE   (LV2_DIR holds the two bundles;
 # PROBE is the built lv2-latency-probe). With LV2_DIR "installed" the bundles
 # are found where LV2 hosts look by default and only the renders are checked.
@@ -93,3 +96,32 @@ for c in "MultibandOrvexMaximizer m_thresh -12 m_ceiling -6" "Orvex_Maximizer th
         echo "check-lv2: $tool $plugin ($settings) peaks at $peak dBFS"
     done
 done
+
+# jalv reads commands on standard input and prints "latency = N" for each
+# "monitors"; its JACK server is private to this check.
+if [ "$lv2_dir" != installed ]; then
+    server=orvex-check-$$
+    jackd -n "$server" -r -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+    jack=$!
+    trap 'kill "$jack" 2>/dev/null; wait "$jack" 2>/dev/null; rm -rf "$work"' EXIT
+    # The server is up once its system client's semaphore exists.
+    for _ in $(seq 100); do
+        compgen -G "/dev/shm/jack_sem.*_${server}_system" >/dev/null && break
+        sleep 0.1
+    done
+    commands() {
+        sleep 2
+        echo monitors
+        echo "set slope1 96"
+        for _ in $(seq 40); do sleep 0.25; echo monitors; done
+    }
+    transcript=$(commands | JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1 timeout 60 \
+        jalv "${ns}MultibandOrvexMaximizer" 2>&1) || true
+    latencies=$(echo "$transcript" | sed -n 's/^[> ]*latency = \([0-9]*\).*/\1/p')
+    first=$(echo "$latencies" | head -n 1)
+    last=$(echo "$latencies" | tail -n 1)
+    [ -n "$first" ] && [ -n "$last" ] ||
+        fail "jalv printed no latency: $transcript $(cat "$work/jackd.log")"
+    [ "$last" -gt "$first" ] || fail "jalv: latency stayed $first after slope1 96: $transcript"
+    echo "check-lv2: jalv on a dummy JACK server: slope1 96 moves the latency port $first -> $last"
+fi

@@ -2,7 +2,8 @@
 # Installs what building and testing need on a fresh Debian 12 or Ubuntu machine:
 # compilers, CMake, GoogleTest, Google Benchmark, the command-line host's audio
 # libraries, FFTW (benchmarks only), the LV2 headers and the LV2 tools the
-# bundles are checked with (lv2_validate, sordi, lilv, ffmpeg), GNU parallel for
+# bundles are checked with (lv2_validate, sordi, lilv, ffmpeg, and jalv on a
+# JACK server with the dummy driver), GNU parallel for
 # the batch-render recipe, and MinGW-w64 plus wine for the Windows DLLs.
 # Usage: scripts/setup.sh [--linux-only]
 set -euo pipefail
@@ -16,7 +17,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git python3 clang
     libgtest-dev libbenchmark-dev
     libsndfile1-dev libebur128-dev libcli11-dev libfftw3-dev
-    lv2-dev lv2-examples sordi lilv-utils liblilv-dev ffmpeg parallel
+    lv2-dev lv2-examples sordi lilv-utils liblilv-dev ffmpeg parallel jalv jackd2
 )
 windows_packages=(
     mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
