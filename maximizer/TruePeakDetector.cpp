@@ -19,13 +19,13 @@ namespace
 {
 constexpr double kPi = 3.14159265358979323846;
 
-// Kaiser window shape per stage: the first stage's 90 dB images against a
-// transition from 0.488 to 0.512 of the input rate; the others trade their
-// wide transitions for passband errors of about 1e-4.
 // Share of the band level added: the stages read that band with at least
 // half of full gain.
 constexpr float kBandWeight = 0.5f;
 
+// Kaiser window shape per stage: the first stage's 90 dB images against a
+// transition from 0.488 to 0.512 of the input rate; the others trade their
+// wide transitions for passband errors of about 1e-4.
 constexpr double kBeta[TruePeakDetector::kStages] = {9.0, 8.0, 7.0, 5.0};
 
 double besselI0(double x)
@@ -205,17 +205,16 @@ __attribute__((target("avx"))) void detectAvx(const Filters& f, const float* x, 
     detect(f, x, peak, n);
 }
 
-bool haveAvx()
-{
-    static const bool have = __builtin_cpu_supports("avx") != 0;
-    return have;
-}
 #endif
 } // namespace
 
-
-TruePeakDetector::TruePeakDetector()
+TruePeakDetector::TruePeakDetector(bool vectors)
 {
+#ifdef ORVEX_DETECTOR_AVX
+    avx = vectors && __builtin_cpu_supports("avx") != 0;
+#else
+    (void)vectors;
+#endif
     constexpr auto reach = TruePeakStages::reaches();
     for (int s = 0; s < kStages; ++s)
     {
@@ -281,7 +280,7 @@ void TruePeakDetector::truePeak(const float* x, float* peak, int n)
     f.band = band.data();
     f.meter = &meter;
 #ifdef ORVEX_DETECTOR_AVX
-    if (haveAvx())
+    if (avx)
         return detectAvx(f, x, peak, n);
 #endif
     detectBaseline(f, x, peak, n);

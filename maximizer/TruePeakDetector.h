@@ -109,7 +109,9 @@ public:
     static_assert(kDelay >= kBandReach + kBandSpan && kHistory - kDelay >= kBandReach + kBandSpan,
                   "the band-pass reads within the stages' reach");
 
-    TruePeakDetector();
+    // `vectors` false keeps the filters to the baseline instruction set even
+    // where the processor has AVX (the answers are the same either way).
+    explicit TruePeakDetector(bool vectors = true);
 
     // peak[i] = max |x(i - kDelay + k / 16)| for k = 0 .. 15, where x(t) is the
     // interpolated signal (the interpolated points scaled by 1 + kFilterError);
@@ -130,4 +132,6 @@ private:
     std::array<float, kBandReach + 1> band;
     // The meter's phases 1/4, 1/2 and 3/4, twelve taps each.
     std::array<std::array<float, 12>, 3> meter;
+    // Whether the processor runs the filters' AVX build.
+    bool avx = false;
 };
