@@ -1,5 +1,7 @@
 #include "crossover/Crossover.h"
 
+#include "crossover/RaisedCosine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -7,7 +9,6 @@
 namespace
 {
 constexpr int kSampleBytes = static_cast<int>(sizeof(float));
-constexpr double kPi = 3.14159265358979323846;
 // Room kept for retired objects, so the audio thread does not allocate to retire.
 constexpr std::size_t kRetiredCapacity = 64;
 // Frames a splitter needs to be fed before its output is exact: its
@@ -305,14 +306,9 @@ bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBan
     return true;
 }
 
-// Raised-cosine rise from 0 (at or before frame 0) to 1 (at fadeFrames and after).
 float Crossover::ramp(int framesIn) const
 {
-    if (framesIn <= 0)
-        return 0.0f;
-    if (framesIn >= fadeFrames)
-        return 1.0f;
-    return static_cast<float>(0.5 - 0.5 * std::cos(kPi * framesIn / fadeFrames));
+    return static_cast<float>(raisedCosineRise(framesIn, fadeFrames));
 }
 
 void Crossover::computeWeights(int n)

@@ -1,5 +1,7 @@
 #include "TruePeakMeter.h"
 
+#include "dsp/HalfBand.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -14,22 +16,10 @@
 // in registers across all of a stage's tap pairs.
 namespace
 {
-constexpr double kPi = 3.14159265358979323846;
 // Kaiser window shape per stage: the first matches the long reference
 // interpolators (images 120 dB down); the short ones keep their passband
 // errors under 1e-5 over the band they carry.
 constexpr double kBeta[TruePeakMeter::kStages] = {12.0, 9.0, 8.0, 7.0};
-
-double besselI0(double x)
-{
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 60; ++k)
-    {
-        term *= (x / (2 * k)) * (x / (2 * k));
-        sum += term;
-    }
-    return sum;
-}
 
 // odd[j] = sum over k < pairs of c[k] (in[j - k] + in[j + 1 + k]) for j in [from, count).
 void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, const float* c, int pairs)
@@ -145,17 +135,10 @@ TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx)
     for (int s = 0; s < kStages; ++s)
     {
         const int pairs = kPairs[static_cast<std::size_t>(s)];
-        std::vector<double> h(static_cast<std::size_t>(pairs));
+        const std::vector<double> h = Dsp::halfBandPairs(pairs, kBeta[s]);
         double sum = 0.0;
-        for (int k = 0; k < pairs; ++k)
-        {
-            // Tap pair k weighs the points k + 1/2 either side of the odd point.
-            const double t = k + 0.5;
-            const double r = t / pairs;
-            h[static_cast<std::size_t>(k)] =
-                std::sin(kPi * t) / (kPi * t) * besselI0(kBeta[s] * std::sqrt(1.0 - r * r)) / besselI0(kBeta[s]);
-            sum += 2.0 * h[static_cast<std::size_t>(k)];
-        }
+        for (double v : h)
+            sum += 2.0 * v;
         // The long stage is the reference's own half-sample phase, as it is;
         // the short ones pass DC at unity so their small errors do not add up.
         for (double v : h)

@@ -36,18 +36,25 @@ void addMaximizerControls(std::vector<ControlPort>& out, const std::string& symb
     }
 }
 
-PluginDescription makeMultiband()
+// A plug-in named after its VST module: its URI, bundle and binary follow.
+PluginDescription named(const std::string& module, const std::string& name, bool hardRealTime, bool controlsOnWorker)
 {
     PluginDescription d;
-    d.uri = std::string(ProjectFacts::kNamespace) + "MultibandOrvexMaximizer";
-    d.name = "Multiband Orvex Maximizer";
-    d.bundle = "MultibandOrvexMaximizer.lv2";
-    d.binary = "MultibandOrvexMaximizer_lv2.so";
+    d.uri = std::string(ProjectFacts::kNamespace) + module;
+    d.name = name;
+    d.bundle = module + ".lv2";
+    d.binary = module + "_lv2.so";
+    d.hardRealTime = hardRealTime;
+    d.controlsOnWorker = controlsOnWorker;
+    return d;
+}
+
+PluginDescription makeMultiband()
+{
     // A crossover change designs its kernels on the thread that sets the
     // control: the host's worker thread where it has one, else the audio
     // thread.
-    d.hardRealTime = false;
-    d.controlsOnWorker = true;
+    PluginDescription d = named("MultibandOrvexMaximizer", "Multiband Orvex Maximizer", false, true);
     const float defaultHz[] = {200.0f, 1000.0f, 4000.0f, 10000.0f};
     // Band k's switch, then crossover k's frequency and slope; band 5's switch last.
     for (int k = 1; k <= 5; ++k)
@@ -69,13 +76,7 @@ PluginDescription makeMultiband()
 
 PluginDescription makeMaximizer()
 {
-    PluginDescription d;
-    d.uri = std::string(ProjectFacts::kNamespace) + "Orvex_Maximizer";
-    d.name = "Orvex_Maximizer";
-    d.bundle = "Orvex_Maximizer.lv2";
-    d.binary = "Orvex_Maximizer_lv2.so";
-    d.hardRealTime = true;
-    d.controlsOnWorker = false;
+    PluginDescription d = named("Orvex_Maximizer", "Orvex_Maximizer", true, false);
     addMaximizerControls(d.controls, "", "");
     return d;
 }

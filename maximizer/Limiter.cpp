@@ -207,7 +207,7 @@ void Limiter::loadInput(const float* input, float* target, int offset, int n) co
     const int ramped = std::min(n, driveRampLeft);
     const int done = driveRampLength - driveRampLeft;
     for (int i = 0; i < ramped; ++i)
-        target[i] = driven(input[offset + i], driveFrom + driveStep * static_cast<float>(done + i + 1));
+        target[i] = driven(input[offset + i], rampedDrive(done + i + 1));
     for (int i = ramped; i < n; ++i)
         target[i] = driven(input[offset + i], drive);
 }
@@ -219,8 +219,7 @@ void Limiter::advanceDriveRamp(int n)
 
 float Limiter::currentDrive() const
 {
-    const int done = driveRampLength - driveRampLeft;
-    return driveRampLeft > 0 ? driveFrom + driveStep * static_cast<float>(done) : drive;
+    return driveRampLeft > 0 ? rampedDrive(driveRampLength - driveRampLeft) : drive;
 }
 
 void Limiter::detectPeaks(int n)

@@ -107,8 +107,9 @@ private:
     void processChunk(const float* const* inputs, float* const* outputs, int offset, int n, bool accumulate);
     void loadInput(const float* input, float* history, int offset, int n) const;
     void advanceDriveRamp(int n);
-    // The drive of the last sample loaded.
+    // The drive of the last sample loaded, and the ramp's drive k samples in.
     float currentDrive() const;
+    float rampedDrive(int k) const { return driveFrom + driveStep * static_cast<float>(k); }
     void detectPeaks(int n);
     void linkPeaks(int n);
     void writeOutput(const float* delayed, const float* gain, float* output, int n, bool accumulate);

@@ -1,5 +1,7 @@
 #include "TruePeakDetector.h"
 
+#include "dsp/HalfBand.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -27,17 +29,6 @@ constexpr float kBandWeight = 0.5f;
 // transition from 0.488 to 0.512 of the input rate; the others trade their
 // wide transitions for passband errors of about 1e-4.
 constexpr double kBeta[TruePeakDetector::kStages] = {9.0, 8.0, 7.0, 5.0};
-
-double besselI0(double x)
-{
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 60; ++k)
-    {
-        term *= (x / (2 * k)) * (x / (2 * k));
-        sum += term;
-    }
-    return sum;
-}
 
 // Odd points of one 2x stage: odd[j] = sum over k of c[k] (in[j - k] + in[j + 1 + k]).
 // Four tap pairs per pass over the block; time runs in the inner loop, so it
@@ -219,17 +210,10 @@ TruePeakDetector::TruePeakDetector(bool vectors)
     for (int s = 0; s < kStages; ++s)
     {
         const int pairs = kPairs[static_cast<std::size_t>(s)];
-        std::vector<double> h(static_cast<std::size_t>(pairs));
+        const std::vector<double> h = Dsp::halfBandPairs(pairs, kBeta[s]);
         double sum = 0.0;
-        for (int k = 0; k < pairs; ++k)
-        {
-            // Tap pair k weighs the inputs k + 1/2 either side of the odd point.
-            const double t = k + 0.5;
-            const double r = t / pairs;
-            const double window = besselI0(kBeta[s] * std::sqrt(1.0 - r * r)) / besselI0(kBeta[s]);
-            h[static_cast<std::size_t>(k)] = std::sin(kPi * t) / (kPi * t) * window;
-            sum += 2.0 * h[static_cast<std::size_t>(k)];
-        }
+        for (double v : h)
+            sum += 2.0 * v;
         // Unity gain at DC, so steps and DC are not mistaken for overshoots.
         for (double v : h)
             taps[static_cast<std::size_t>(s)].push_back(static_cast<float>(v / sum));
@@ -245,7 +229,7 @@ TruePeakDetector::TruePeakDetector(bool vectors)
     {
         const double cutoff = 0.028;
         const double r = static_cast<double>(k) / (kBandReach + 1);
-        const double window = besselI0(5.0 * std::sqrt(1.0 - r * r)) / besselI0(5.0);
+        const double window = Dsp::kaiserWindow(r, 5.0);
         const double lowPass = k == 0 ? 2.0 * cutoff : std::sin(2.0 * kPi * cutoff * k) / (kPi * k);
         band[static_cast<std::size_t>(k)] = static_cast<float>((k % 2 ? -1.0 : 1.0) * lowPass * window);
     }

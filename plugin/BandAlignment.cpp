@@ -1,6 +1,7 @@
 #include "plugin/BandAlignment.h"
 
 #include "crossover/Crossover.h"
+#include "crossover/RaisedCosine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,8 +59,7 @@ void BandAlignment::fade(float* const* sums, int n) const
     if (fading == Fade::none)
         return;
     for (int i = 0; i < n; ++i) {
-        const double at = std::min(1.0, static_cast<double>(position + i) / fadeFrames);
-        const double rise = 0.5 - 0.5 * std::cos(3.14159265358979323846 * at);
+        const double rise = raisedCosineRise(position + i, fadeFrames);
         const float gain = static_cast<float>(fading == Fade::out ? 1.0 - rise : rise);
         sums[0][i] *= gain;
         sums[1][i] *= gain;

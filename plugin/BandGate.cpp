@@ -1,7 +1,8 @@
 #include "plugin/BandGate.h"
 
+#include "crossover/RaisedCosine.h"
+
 #include <algorithm>
-#include <cmath>
 
 void BandGate::setFadeFrames(int frames)
 {
@@ -23,8 +24,7 @@ void BandGate::mixInto(float* const* sums, const float* const* band, int n, bool
     const int step = on ? 1 : -1;
     for (int i = 0; i < n; ++i) {
         position = std::clamp(position + step, 0, fadeFrames);
-        const double at = static_cast<double>(position) / fadeFrames;
-        const float gain = static_cast<float>(0.5 - 0.5 * std::cos(3.14159265358979323846 * at));
+        const float gain = static_cast<float>(raisedCosineRise(position, fadeFrames));
         sums[0][i] += gain * band[0][i];
         sums[1][i] += gain * band[1][i];
     }
