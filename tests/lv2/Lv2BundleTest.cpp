@@ -319,11 +319,12 @@ TEST(Lv2Bundle, WithAHostWorkerControlsTakeEffectWhenTheWorkerRuns)
 {
     Lv2Host host(multibandDescription(), 48000.0, true);
     ASSERT_TRUE(host.ready());
-    host.control("m_thresh") = -12.0f;
-    host.control("m_ceiling") = -6.0f;
     const Stereo loud = noise(20000, 0.9f, 7);
     auto blocks = [] { return 512u; };
-    // The controls wait in the worker: the output still reaches the default ceiling.
+    host.render(loud, blocks);
+    host.control("m_thresh") = -12.0f;
+    host.control("m_ceiling") = -6.0f;
+    // Changes while running wait in the worker: the output still reaches the default ceiling.
     EXPECT_GT(peakOf(host.render(loud, blocks)), 0.7f);
     host.runWorker();
     Stereo after = host.render(loud, blocks);
