@@ -197,6 +197,8 @@ bool MultibandEngine::publishDesign(const CrossoverSettings& settings)
         } catch (const std::bad_alloc&) {
             return false; // the crossover in use stays complete
         }
+        if (designPause != nullptr)
+            designPause(designPauseContext);
         bool published = false;
         {
             Platform::ScopedLock hold(effectLock);
@@ -210,6 +212,12 @@ bool MultibandEngine::publishDesign(const CrossoverSettings& settings)
         // Not published: the audio side finished a change or restarted
         // meanwhile, so the update was prepared against a state that is gone.
     }
+}
+
+CrossoverSettings MultibandEngine::latestSettings()
+{
+    Platform::ScopedLock hold(effectLock);
+    return crossover.latestDesign().settings();
 }
 
 void MultibandEngine::dispose(Crossover::Garbage& garbage)

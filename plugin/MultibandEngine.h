@@ -106,6 +106,16 @@ public:
 
     // Delay from input to output in frames, as last handed to the listener.
     int latency() const { return latencyNow.load(); }
+    // The settings of the newest design published. Takes the effect lock.
+    CrossoverSettings latestSettings();
+
+    // For tests: called on the designing thread after a design is prepared
+    // and before it is published, so a test can hold a design in progress.
+    void setDesignPause(void (*pause)(void*), void* context)
+    {
+        designPause = pause;
+        designPauseContext = context;
+    }
 
 private:
     // Designs the requested settings and publishes them, again and again
@@ -149,6 +159,8 @@ private:
     std::atomic<bool> designing{false};
     std::atomic<unsigned> designRequests{0};
     std::vector<std::unique_ptr<BandSplitter>> spareSplitters;
+    void (*designPause)(void*) = nullptr;
+    void* designPauseContext = nullptr;
 
     // Requested settings, any thread.
     std::atomic<float> requestedHz[kCrossovers];
