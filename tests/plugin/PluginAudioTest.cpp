@@ -652,6 +652,7 @@ TEST(LiveChange, BeforeAnySampleRateTheInputLeavesUnchangedAtTheReportedLatency)
             AEffect* effect = plugin.create();
             testing::internal::GetCapturedStderr();
             ASSERT_NE(effect, nullptr);
+            EXPECT_EQ(effect->initialDelay, latency) << "as created";
             dispatch(effect, effMainsChanged, 0, 1);
             ASSERT_EQ(effect->initialDelay, latency);
             const Stereo input = quietNoise(12000, 2);
