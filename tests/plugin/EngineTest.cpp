@@ -288,3 +288,30 @@ TEST(Engine, BeforeAnyRateTheLatencyCountsEveryMaximizer)
                 ASSERT_EQ(output[c][t], t < static_cast<std::size_t>(latency) ? 0.0f : input[c][t - latency]) << t;
     }
 }
+
+TEST(Engine, BandsWhoseMaximizersDelayThemDifferentlyReachTheSumTogether)
+{
+    // Band maximizers delaying by 0 to 1000 frames, the master by 37: every
+    // band leaves 1037 frames later than with none, so the output is the
+    // undelayed one 1037 frames later, to the bit.
+    const std::array<int, MultibandEngine::kInstances> latencies = {0, 100, 250, 500, 1000, 37};
+    Rig plain;
+    plain.start(44100.0f);
+    Rig delayed;
+    delayed.runner.delays = true;
+    for (std::size_t i = 0; i < latencies.size(); ++i)
+        delayed.runner.latencies[i].store(latencies[i]);
+    delayed.start(44100.0f);
+    EXPECT_EQ(delayed.engine.latency(), plain.engine.latency() + 1037);
+    std::mt19937 engine(8);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    Stereo input{std::vector<float>(20000), std::vector<float>(20000)};
+    for (auto& channel : input)
+        for (float& sample : channel)
+            sample = noise(engine);
+    const Stereo reference = plain.run(input, -600);
+    const Stereo output = delayed.run(input, -600);
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t t = 0; t < output[0].size(); ++t)
+            ASSERT_EQ(output[c][t], t < 1037 ? 0.0f : reference[c][t - 1037]) << t;
+}
