@@ -339,6 +339,7 @@ namespace
 {
 TEST(Lv2Bundle, AStreamStartsAtItsControlsWithoutFadingOverFromTheDefaults)
 {
+    constexpr double kPi = 3.14159265358979323846;
     for (double rate : {44100.0, 96000.0, 192000.0})
         for (bool worker : {false, true})
         {
@@ -348,7 +349,7 @@ TEST(Lv2Bundle, AStreamStartsAtItsControlsWithoutFadingOverFromTheDefaults)
             const std::size_t length = static_cast<std::size_t>(0.2 * rate);
             Stereo tone{std::vector<float>(length), std::vector<float>(length)};
             for (std::size_t t = 0; t < length; ++t)
-                tone.left[t] = tone.right[t] = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 1000.0 * t / rate));
+                tone.left[t] = tone.right[t] = static_cast<float>(0.25 * std::sin(2.0 * kPi * 1000.0 * t / rate));
             const Stereo out = host.render(tone, [] { return 256u; });
             // Every 5 ms window after the latency holds the tone at its level.
             const std::size_t start = static_cast<std::size_t>(host.latency);

@@ -19,6 +19,7 @@ namespace
 {
 
 using Stereo = std::array<std::vector<float>, 2>;
+constexpr double kPi = 3.14159265358979323846;
 
 CrossoverSettings settingsAt(float rate, float firstHz = 200.0f, int firstStep = 2)
 {
@@ -114,8 +115,8 @@ Stereo tone(float rate, double hz, double seconds, double amplitude = 0.3, doubl
     {
         const double now = static_cast<double>(t) / rate;
         const double edge = std::min(now, end - now) / 0.01;
-        const double envelope = edge >= 1.0 ? 1.0 : 0.5 - 0.5 * std::cos(M_PI * edge);
-        signal[0][t] = signal[1][t] = static_cast<float>(envelope * amplitude * std::sin(2.0 * M_PI * hz * t / rate));
+        const double envelope = edge >= 1.0 ? 1.0 : 0.5 - 0.5 * std::cos(kPi * edge);
+        signal[0][t] = signal[1][t] = static_cast<float>(envelope * amplitude * std::sin(2.0 * kPi * hz * t / rate));
     }
     return signal;
 }
@@ -204,7 +205,7 @@ TEST(Engine, ChangesBeforeTheFirstBlockArePartOfTheRestart)
 TEST(Engine, AlignmentChangesNeitherReplayStaleAudioNorClick)
 {
     constexpr float kRate = 44100.0f;
-    const double toneCurvature = 0.3 * std::pow(2.0 * M_PI * 3000.0 / kRate, 2.0);
+    const double toneCurvature = 0.3 * std::pow(2.0 * kPi * 3000.0 / kRate, 2.0);
     struct Step
     {
         double at;   // seconds
