@@ -121,6 +121,17 @@ Stereo tone(float rate, double hz, double seconds, double amplitude = 0.3, doubl
     return signal;
 }
 
+Stereo noise(std::size_t length, unsigned seed)
+{
+    std::mt19937 engine(seed);
+    std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
+    Stereo signal{std::vector<float>(length), std::vector<float>(length)};
+    for (auto& channel : signal)
+        for (float& sample : channel)
+            sample = uniform(engine);
+    return signal;
+}
+
 // Largest second difference of the left channel from `from` on: a step or a
 // gap shows far above a tone's own A (2 pi f / rate)^2.
 double curvature(const Stereo& output, std::size_t from)
@@ -277,12 +288,7 @@ TEST(Engine, BeforeAnyRateTheLatencyCountsEveryMaximizer)
         ASSERT_FALSE(rig.told.values.empty());
         EXPECT_EQ(rig.told.values.back(), latency);
         // Band 1 alone passes the input: it leaves exactly that much later.
-        std::mt19937 engine(3);
-        std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-        Stereo input{std::vector<float>(12000), std::vector<float>(12000)};
-        for (auto& channel : input)
-            for (float& sample : channel)
-                sample = noise(engine);
+        const Stereo input = noise(12000, 3);
         const Stereo output = rig.run(input, -700);
         for (int c = 0; c < 2; ++c)
             for (std::size_t t = 0; t < output[0].size(); ++t)
@@ -304,12 +310,7 @@ TEST(Engine, BandsWhoseMaximizersDelayThemDifferentlyReachTheSumTogether)
         delayed.runner.latencies[i].store(latencies[i]);
     delayed.start(44100.0f);
     EXPECT_EQ(delayed.engine.latency(), plain.engine.latency() + 1037);
-    std::mt19937 engine(8);
-    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-    Stereo input{std::vector<float>(20000), std::vector<float>(20000)};
-    for (auto& channel : input)
-        for (float& sample : channel)
-            sample = noise(engine);
+    const Stereo input = noise(20000, 8);
     const Stereo reference = plain.run(input, -600);
     const Stereo output = delayed.run(input, -600);
     for (int c = 0; c < 2; ++c)
