@@ -517,7 +517,7 @@ struct QuirkyInner
     void* library;
 };
 
-constexpr int kNoProcess = 1, kLateLatency = 2, kLatencyParameter = 4, kNoProcessReplacing = 8, kTwoParameters = 16;
+constexpr int kNoProcess = 1, kLateLatency = 2, kNoProcessReplacing = 8, kTwoParameters = 16;
 
 } // namespace
 
