@@ -1,5 +1,7 @@
 #include "crossover/BandSplitter.h"
 
+#include "crossover/AudioThread.h"
+
 #include "dsp/Fft.h"
 
 #include <algorithm>
@@ -64,6 +66,11 @@ struct BandSplitter::Block
     bool silent = true;
     float* spectrum = nullptr;
 };
+
+BandSplitter::~BandSplitter()
+{
+    AudioThread::assertAway("the audio thread destroys no splitter");
+}
 
 BandSplitter::BandSplitter()
 {

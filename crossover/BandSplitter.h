@@ -41,6 +41,8 @@ public:
     // A splitter without a kernel: a wire with no delay. Builds the FFT
     // tables if this is the first splitter of the process.
     BandSplitter();
+    // Never on the audio thread (see AudioThread.h).
+    ~BandSplitter();
     BandSplitter(const BandSplitter&) = delete;
     BandSplitter& operator=(const BandSplitter&) = delete;
 

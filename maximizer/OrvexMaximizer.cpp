@@ -41,8 +41,8 @@ float roundedDb(float db)
 } // namespace
 
 OrvexMaximizer::OrvexMaximizer(audioMasterCallback host)
-    : AudioEffectX(host, 1, kNumParameters), pendingSampleRate(sampleRate), appliedValues(defaultValues()),
-      appliedSampleRate(sampleRate)
+    : AudioEffectX(host, 1, kNumParameters), pendingSampleRate(sampleRate.load()), appliedValues(defaultValues()),
+      appliedSampleRate(sampleRate.load())
 {
     setNumInputs(2);
     setNumOutputs(2);

@@ -319,11 +319,12 @@ TEST(Lv2Bundle, WithAHostWorkerControlsTakeEffectWhenTheWorkerRuns)
 {
     Lv2Host host(multibandDescription(), 48000.0, true);
     ASSERT_TRUE(host.ready());
-    host.control("m_thresh") = -12.0f;
-    host.control("m_ceiling") = -6.0f;
     const Stereo loud = noise(20000, 0.9f, 7);
     auto blocks = [] { return 512u; };
-    // The controls wait in the worker: the output still reaches the default ceiling.
+    host.render(loud, blocks);
+    host.control("m_thresh") = -12.0f;
+    host.control("m_ceiling") = -6.0f;
+    // Changes while running wait in the worker: the output still reaches the default ceiling.
     EXPECT_GT(peakOf(host.render(loud, blocks)), 0.7f);
     host.runWorker();
     Stereo after = host.render(loud, blocks);
@@ -331,5 +332,35 @@ TEST(Lv2Bundle, WithAHostWorkerControlsTakeEffectWhenTheWorkerRuns)
     after.left.erase(after.left.begin(), after.left.begin() + 1000);
     after.right.erase(after.right.begin(), after.right.begin() + 1000);
     EXPECT_LE(peakOf(after), std::pow(10.0f, -6.0f / 20.0f) * 1.0001f);
+}
+} // namespace
+
+namespace
+{
+TEST(Lv2Bundle, AStreamStartsAtItsControlsWithoutFadingOverFromTheDefaults)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    for (double rate : {44100.0, 96000.0, 192000.0})
+        for (bool worker : {false, true})
+        {
+            SCOPED_TRACE(std::to_string(rate) + (worker ? " with a worker" : ""));
+            Lv2Host host(multibandDescription(), rate, worker);
+            ASSERT_TRUE(host.ready());
+            const std::size_t length = static_cast<std::size_t>(0.2 * rate);
+            Stereo tone{std::vector<float>(length), std::vector<float>(length)};
+            for (std::size_t t = 0; t < length; ++t)
+                tone.left[t] = tone.right[t] = static_cast<float>(0.25 * std::sin(2.0 * kPi * 1000.0 * t / rate));
+            const Stereo out = host.render(tone, [] { return 256u; });
+            // Every 5 ms window after the latency holds the tone at its level.
+            const std::size_t start = static_cast<std::size_t>(host.latency);
+            const std::size_t window = static_cast<std::size_t>(0.005 * rate);
+            for (std::size_t from = start; from + window <= length; from += window)
+            {
+                float peak = 0.0f;
+                for (std::size_t t = from; t < from + window; ++t)
+                    peak = std::max(peak, std::abs(out.left[t]));
+                ASSERT_NEAR(peak, 0.25f, 0.01f) << "window at " << from - start;
+            }
+        }
 }
 } // namespace
