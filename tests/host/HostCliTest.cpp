@@ -208,6 +208,76 @@ TEST(HostCli, OneBadFileDoesNotStopTheBatch)
     EXPECT_EQ(std::system(("test ! -e '" + dir.file("out/in2.wav") + "'").c_str()), 0);
 }
 
+// `name` made of the first `keep` bytes of `source`, then `extra` bytes of text.
+void damagedCopy(const ScratchDir& dir, const std::string& source, const std::string& name, std::int64_t keep,
+                 std::size_t extra = 0)
+{
+    const std::string bytes = slurp(dir.file(source));
+    std::ofstream(dir.file(name), std::ios::binary)
+        << bytes.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(keep, 0))) << std::string(extra, 'x');
+}
+
+TEST(HostCli, DamagedInputsAreRefusedWithTheirOwnStatusUnlessAllowed)
+{
+    ScratchDir dir;
+    Audio in = noise(88200, 2, 21); // 2 s of pcm16: 352800 bytes of audio
+    in.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("whole.wav"), in);
+    in.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("whole.flac"), in);
+    const auto wavBytes = static_cast<std::int64_t>(slurp(dir.file("whole.wav")).size());
+    const auto flacBytes = static_cast<std::int64_t>(slurp(dir.file("whole.flac")).size());
+    damagedCopy(dir, "whole.wav", "data.wav", wavBytes - 176400); // half the audio left
+    damagedCopy(dir, "whole.wav", "header.wav", 30);
+    damagedCopy(dir, "whole.wav", "few.wav", 6);
+    damagedCopy(dir, "whole.flac", "cut.flac", flacBytes / 2);
+    damagedCopy(dir, "whole.wav", "trailing.wav", wavBytes, 1000);
+    const std::string refused = "; not rendered (--allow-truncated renders what is there)\n";
+    const struct
+    {
+        const char* input;
+        const char* options;
+        int status;
+        std::string stderrLine; // a fragment of the one line expected, or "" for none
+        std::int64_t outputFrames; // -1: no output
+    } rows[] = {
+        {"whole.wav", "", 0, "", 88200},
+        {"data.wav", "", 4, "orvex: data.wav is damaged: its header declares 352800 bytes of audio (2.000 s), the "
+                            "file holds 176400 bytes (1.000 s)" + refused, -1},
+        {"data.wav", "--allow-truncated", 4, "orvex: warning: data.wav is damaged: its header declares 352800 bytes "
+                                             "of audio (2.000 s), the file holds 176400 bytes (1.000 s); rendered the "
+                                             "44100 frames it holds\n", 44100},
+        {"header.wav", "", 4, "orvex: header.wav is damaged: the file ends inside its 'fmt ' chunk, before the audio "
+                              "(the chunk declares 16 bytes, the file holds 10)" + refused, -1},
+        {"few.wav", "--allow-truncated", 4, "orvex: few.wav is damaged: the file ends after 6 bytes, inside its RIFF "
+                                            "header; nothing in it can be rendered\n", -1},
+        {"cut.flac", "", 4, " frames (2.000 s) its header declares: ", -1},
+        {"trailing.wav", "", 0, "orvex: warning: trailing.wav: 1000 bytes after the audio are not a known chunk; "
+                                "ignored\n", 88200},
+    };
+    for (const auto& row : rows)
+    {
+        const std::string output = dir.file("out.wav");
+        const Outcome run = orvex(dir, "render " + std::string(row.input) + " -o out.wav --set Mode=Off " +
+                                           row.options + " " + gain());
+        EXPECT_EQ(run.status, row.status) << row.input << " " << row.options << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), row.stderrLine.empty() ? 0 : 1) << run.err;
+        EXPECT_NE(run.err.find(row.stderrLine), std::string::npos) << run.err;
+        EXPECT_EQ(row.outputFrames < 0 || run.out.find("input truncated: ") != std::string::npos,
+                  row.status == 4) << run.out;
+        if (row.outputFrames < 0)
+        {
+            EXPECT_NE(access(output.c_str(), F_OK), 0) << row.input << " left an output";
+            continue;
+        }
+        const Audio out = readAudio(output);
+        ASSERT_EQ(out.frames(), row.outputFrames) << row.input;
+        EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), readAudio(dir.file("whole.wav")).samples.begin()))
+            << row.input;
+        std::remove(output.c_str());
+    }
+}
+
 TEST(HostCli, MeasureWritesTheKnownResponseAsCsv)
 {
     ScratchDir dir;
