@@ -47,6 +47,9 @@ stage_package() {
     local deb sudo=""
     deb=$(ls "$root"/build/multiband-orvex-maximizer_*.deb)
     dpkg-deb -f "$deb" Depends | grep -q libsndfile1 || { echo "package does not depend on libsndfile1"; return 1; }
+    local copyright
+    copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/multiband-orvex-maximizer/copyright)
+    grep -qx "License: MIT" <<<"$copyright" || { echo "package has no copyright file naming the MIT licence"; return 1; }
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
     # The checks are chained with && since errexit does not apply inside "|| status=".
