@@ -210,7 +210,8 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
         jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated);
+    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated,
+                            options.dither == "none" ? DitherKind::none : DitherKind::tpdf);
     const BatchOutcome outcome = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
     if (InterruptFlag::raised())
         return kInterruptedStatus;

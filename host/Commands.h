@@ -23,6 +23,7 @@ struct RenderOptions
     int jobs = 0; // 0: one per core
     std::string format;
     bool allowTruncated = false;
+    std::string dither = "tpdf"; // or "none"
 };
 
 struct MeasureOptions

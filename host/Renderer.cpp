@@ -24,9 +24,9 @@ bool sameFile(const std::string& a, const std::string& b)
 } // namespace
 
 Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> parameterSettings,
-                   int blockSize, int format, bool analyseLoudness, bool allowDamage)
+                   int blockSize, int format, bool analyseLoudness, bool allowDamage, DitherKind ditherKind)
     : library(std::move(lib)), settings(std::move(parameterSettings)), block(blockSize), sampleFormat(format),
-      analyse(analyseLoudness), allowTruncated(allowDamage)
+      analyse(analyseLoudness), allowTruncated(allowDamage), dither(ditherKind)
 {
     if (block < 1)
         throw HostError("block size must be at least 1, not " + std::to_string(block));
@@ -72,7 +72,10 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     // Reading, writing and measuring run on two threads of their own; this
     // thread only hands blocks to the plug-in and on.
     ReadAhead in(reader, instance.numInputs(), block, result.latency, analyse);
-    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse);
+    std::optional<Dither> wordLength;
+    if (const int bits = Dither::bitsOf(result.outputFormat))
+        wordLength.emplace(bits, dither);
+    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse, wordLength);
     std::int64_t skip = result.latency;
     while (BlockRing::Block* source = in.next())
     {

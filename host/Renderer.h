@@ -15,6 +15,7 @@
 // several threads at once; each call owns its instance and its two helpers.
 #pragma once
 
+#include "Dither.h"
 #include "LoudnessMeter.h"
 #include "ParameterResolver.h"
 #include "PluginLibrary.h"
@@ -46,8 +47,11 @@ public:
     // analyse: measure loudness and peaks (on the reading and writing
     // threads); without it the result's figures stay zero. allowTruncated:
     // render a damaged input as far as it goes instead of refusing it.
+    // dither: for outputs with integer samples (pcm16, pcm24), at their word
+    // length; they are rounded to it either way.
     Renderer(std::shared_ptr<PluginLibrary> library, std::vector<ParameterSetting> settings, int blockSize,
-             int sampleFormat = 0, bool analyse = true, bool allowTruncated = false);
+             int sampleFormat = 0, bool analyse = true, bool allowTruncated = false,
+             DitherKind dither = DitherKind::tpdf);
 
     // Throws HostError on any failure (DamagedInputError for an input that
     // does not hold what its header declares, checked before rendering where
@@ -66,4 +70,5 @@ private:
     int sampleFormat;
     bool analyse;
     bool allowTruncated;
+    DitherKind dither;
 };

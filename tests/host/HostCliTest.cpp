@@ -258,7 +258,7 @@ TEST(HostCli, DamagedInputsAreRefusedWithTheirOwnStatusUnlessAllowed)
     for (const auto& row : rows)
     {
         const std::string output = dir.file("out.wav");
-        const Outcome run = orvex(dir, "render " + std::string(row.input) + " -o out.wav --set Mode=Off " +
+        const Outcome run = orvex(dir, "render " + std::string(row.input) + " -o out.wav --format float32 --set Mode=Off " +
                                            row.options + " " + gain());
         EXPECT_EQ(run.status, row.status) << row.input << " " << row.options << ": " << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), row.stderrLine.empty() ? 0 : 1) << run.err;
@@ -275,6 +275,56 @@ TEST(HostCli, DamagedInputsAreRefusedWithTheirOwnStatusUnlessAllowed)
         EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), readAudio(dir.file("whole.wav")).samples.begin()))
             << row.input;
         std::remove(output.c_str());
+    }
+}
+
+// |DFT|^2 of channel 0 at `hz`, the samples in units of `lsb`.
+double binPower(const Audio& audio, double hz, double lsb)
+{
+    std::complex<double> sum = 0.0;
+    for (std::int64_t n = 0; n < audio.frames(); ++n)
+        sum += static_cast<double>(audio.at(n, 0)) / lsb * std::polar(1.0, -2.0 * M_PI * hz * n / audio.rate);
+    return std::norm(sum);
+}
+
+TEST(HostCli, Pcm16IsDitheredSoAQuietToneKeepsNoHarmonics)
+{
+    // A 1 kHz sine at -96 dBFS, half an LSB of pcm16, for one second.
+    ScratchDir dir;
+    Audio tone;
+    tone.rate = 48000;
+    const double lsb = 1.0 / 32768.0;
+    const double amplitude = std::pow(10.0, -96.0 / 20.0) / lsb;
+    for (int n = 0; n < tone.rate; ++n)
+        tone.samples.insert(tone.samples.end(), 2,
+                            static_cast<float>(amplitude * lsb * std::sin(2.0 * M_PI * 1000.0 * n / tone.rate)));
+    writeAudio(dir.file("tone.wav"), tone);
+    // TPDF dither and rounding leave white noise of LSB^2/4 a sample: N/4 in each DFT bin.
+    const double floor = tone.rate / 4.0;
+    const double tonePower = std::pow(tone.rate * amplitude / 2.0, 2.0);
+    for (const auto& [options, dithered] : {std::pair{"", true}, std::pair{"--dither none", false}})
+    {
+        const Outcome run = orvex(dir, "render tone.wav -o out.wav --format pcm16 --set Mode=Off " +
+                                           std::string(options) + " " + gain());
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Audio out = readAudio(dir.file("out.wav"));
+        ASSERT_EQ(out.frames(), tone.frames());
+        double harmonics = 0.0;
+        for (int k = 2; k <= 10; ++k)
+            harmonics = std::max(harmonics, binPower(out, 1000.0 * k, lsb));
+        double error = 0.0;
+        for (std::size_t i = 0; i < out.samples.size(); ++i)
+            error += std::pow((out.samples[i] - tone.samples[i]) / lsb, 2.0) / static_cast<double>(out.samples.size());
+        if (dithered)
+        {
+            EXPECT_NEAR(10.0 * std::log10(binPower(out, 1000.0, lsb) / tonePower), 0.0, 0.5);
+            EXPECT_LT(harmonics, 10.0 * floor); // a bin of noise exceeds this once in e^10
+            EXPECT_NEAR(error, 0.25, 0.0125);    // dithered once: one TPDF plus the rounding
+        }
+        else
+        {
+            EXPECT_GT(harmonics, 100.0 * floor) << "undithered rounding of the tone makes its harmonics";
+        }
     }
 }
 

@@ -28,7 +28,9 @@ const std::vector<bool> kAllBands(TestGain::kBands, true);
 
 Renderer renderer(std::vector<ParameterSetting> settings, int block = 512, int sampleFormat = 0)
 {
-    return Renderer(PluginLibrary::load(pluginPath()), std::move(settings), block, sampleFormat);
+    // Undithered, so that integer outputs can be compared with exact references.
+    return Renderer(PluginLibrary::load(pluginPath()), std::move(settings), block, sampleFormat, true, false,
+                    DitherKind::none);
 }
 
 void expectMatchesReference(const Audio& in, const Audio& out, double gainDb, const std::vector<bool>& bands)
