@@ -110,7 +110,7 @@ stage_windows() {
         python3 - "build-win-$arch"/MultibandOrvexMaximizer-*.zip <<'PY'
 import sys, zipfile
 names = sorted(n.split("/")[-1] for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
-want = ["INSTALL.txt", "MultibandOrvexMaximizer.dll", "Orvex_Maximizer.dll"]
+want = ["INSTALL.txt", "LICENSE.txt", "MultibandOrvexMaximizer.dll", "Orvex_Maximizer.dll"]
 sys.exit(0 if names == want else f"{sys.argv[1]} holds {names}, expected {want}")
 PY
     done
