@@ -157,12 +157,10 @@ InputIntegrity walk(const Bytes& file, const Container& container)
             formEnd = 8 + file.number(at + 8, 8, false);
             wideAudioSize = file.number(at + 16, 8, false);
         }
-        if (isAudio && body == 0xFFFFFFFFu)
-        {
-            if (!container.wide)
-                return result; // a streamed file: the audio is the rest of the file
+        if (isAudio && container.wide && body == 0xFFFFFFFFu)
             body = wideAudioSize;
-        }
+        else if (isAudio && (body == 0xFFFFFFFFu || body == 0x7FFFF000u))
+            return result; // written to a stream of unknown length: the audio is the rest of the file
         if (audioSeen && !isMetadata(id))
         {
             result.warning = std::to_string(size - at) + " bytes after the audio are not a known chunk; ignored";
