@@ -63,12 +63,13 @@ std::int64_t totalFrames(const std::vector<RenderJob>& jobs)
 }
 } // namespace
 
-int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
+BatchOutcome BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
                        bool showProgress) const
 {
     ProgressBar progress(showProgress ? totalFrames(jobs) : 0, showProgress);
     std::atomic<std::size_t> next{0};
     std::atomic<int> failures{0};
+    std::atomic<int> damaged{0};
 
     auto worker = [&] {
         for (std::size_t job = next++; job < jobs.size(); job = next++)
@@ -86,7 +87,23 @@ int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports
                 const RenderResult result = renderer.render(
                     jobs[job].input, jobs[job].output, [&](std::int64_t frames) { progress.advance(frames); },
                     &InterruptFlag::flag());
+                std::string warnings;
+                if (!result.inputDamage.empty())
+                {
+                    ++damaged;
+                    warnings += "orvex: warning: " + jobs[job].input + " is damaged: " + result.inputDamage +
+                                "; rendered the " + std::to_string(result.frames) + " frames it holds\n";
+                }
+                if (!result.inputWarning.empty())
+                    warnings += "orvex: warning: " + jobs[job].input + ": " + result.inputWarning + "\n";
+                if (!warnings.empty())
+                    progress.printAbove(errors, warnings);
                 progress.printAbove(reports, RenderReport::format(jobs[job].input, jobs[job].output, result));
+            }
+            catch (const DamagedInputError& error)
+            {
+                ++damaged;
+                progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
             }
             catch (const std::exception& error)
             {
@@ -102,5 +119,5 @@ int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports
     worker();
     for (std::thread& thread : pool)
         thread.join();
-    return failures.load();
+    return {failures.load(), damaged.load()};
 }

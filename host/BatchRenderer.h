@@ -14,6 +14,12 @@ struct RenderJob
     std::string output;
 };
 
+struct BatchOutcome
+{
+    int failed = 0;  // jobs that wrote no output for any reason but a damaged input
+    int damaged = 0; // damaged inputs, refused or (when allowed) rendered as far as they go
+};
+
 class BatchRenderer
 {
 public:
@@ -21,8 +27,8 @@ public:
 
     // Refuses (as failures, before rendering) jobs whose output is one of the
     // inputs or the output of an earlier job. Reports go to `reports`, one
-    // "orvex: " line per failure to `errors`. Returns the number of failures.
-    int run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
+    // "orvex: " line per failure or warning to `errors`.
+    BatchOutcome run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
             bool showProgress) const;
 
 private:

@@ -26,6 +26,8 @@
 
 namespace
 {
+constexpr int kErrorStatus = 1;
+constexpr int kDamagedInputStatus = 4;
 constexpr int kInterruptedStatus = 130;
 constexpr int kDemoRate = 44100;
 constexpr double kDemoSeconds = 20.0;
@@ -208,11 +210,12 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
         jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const Renderer renderer(library, settings, options.blockSize, sampleFormat);
-    const int failures = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
+    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated,
+                            options.dither == "none" ? DitherKind::none : DitherKind::tpdf);
+    const BatchOutcome outcome = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
     if (InterruptFlag::raised())
         return kInterruptedStatus;
-    return failures ? 1 : 0;
+    return outcome.failed ? kErrorStatus : outcome.damaged ? kDamagedInputStatus : 0;
 }
 
 int Commands::measure(const MeasureOptions& options, std::ostream& out)

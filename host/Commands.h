@@ -1,5 +1,9 @@
 // The four orvex commands. Each returns the process exit status and reports
 // failures as "orvex: " lines on stderr (HostError is caught by main).
+// Exit statuses (README, "Exit status"): 0 success; 1 an error; 3 reserved
+// for an output written that missed a target; 4 a damaged input (refused, or
+// rendered as far as it goes when allowed); 130 interrupted. When files of
+// one run end differently, the first of 130, 1, 4, 3 that applies.
 #pragma once
 
 #include "ParameterResolver.h"
@@ -18,6 +22,8 @@ struct RenderOptions
     int blockSize = 1024;
     int jobs = 0; // 0: one per core
     std::string format;
+    bool allowTruncated = false;
+    std::string dither = "tpdf"; // or "none"
 };
 
 struct MeasureOptions

@@ -28,5 +28,6 @@ std::string RenderReport::format(const std::string& input, const std::string& ou
                   "true dBTP");
     return input + " -> " + output + " (" + SoundFormat::describe(result.outputFormat) + ", " +
            std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" + header +
-           row("before", result.before) + row("after", result.after);
+           row("before", result.before) + row("after", result.after) +
+           (result.inputDamage.empty() ? "" : "  input truncated: " + result.inputDamage + "\n");
 }

@@ -1,6 +1,7 @@
 #include "Renderer.h"
 
 #include "HostError.h"
+#include "InputIntegrity.h"
 #include "PluginInstance.h"
 #include "ReadAhead.h"
 #include "SoundFileReader.h"
@@ -9,6 +10,7 @@
 #include "WriteBehind.h"
 
 #include <algorithm>
+#include <optional>
 #include <sys/stat.h>
 
 namespace
@@ -22,9 +24,9 @@ bool sameFile(const std::string& a, const std::string& b)
 } // namespace
 
 Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> parameterSettings,
-                   int blockSize, int format, bool analyseLoudness)
+                   int blockSize, int format, bool analyseLoudness, bool allowDamage, DitherKind ditherKind)
     : library(std::move(lib)), settings(std::move(parameterSettings)), block(blockSize), sampleFormat(format),
-      analyse(analyseLoudness)
+      analyse(analyseLoudness), allowTruncated(allowDamage), dither(ditherKind)
 {
     if (block < 1)
         throw HostError("block size must be at least 1, not " + std::to_string(block));
@@ -35,7 +37,21 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
 {
     if (sameFile(input, output))
         throw HostError("refusing to overwrite the input " + input + "; choose another output");
-    SoundFileReader reader(input);
+    const InputIntegrity integrity = InputIntegrity::check(input);
+    if (!integrity.damage.empty() && !allowTruncated)
+        throw DamagedInputError(input, integrity.damage);
+    std::optional<SoundFileReader> opened;
+    try
+    {
+        opened.emplace(input, allowTruncated);
+    }
+    catch (const HostError&)
+    {
+        if (!integrity.damage.empty())
+            throw DamagedInputError(input, integrity.damage, "nothing in it can be rendered");
+        throw;
+    }
+    SoundFileReader& reader = *opened;
     const int fileChannels = reader.channels();
     if (fileChannels > 2)
         throw HostError(input + " has " + std::to_string(fileChannels) +
@@ -56,7 +72,10 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     // Reading, writing and measuring run on two threads of their own; this
     // thread only hands blocks to the plug-in and on.
     ReadAhead in(reader, instance.numInputs(), block, result.latency, analyse);
-    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse);
+    std::optional<Dither> wordLength;
+    if (const int bits = Dither::bitsOf(result.outputFormat))
+        wordLength.emplace(bits, dither);
+    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse, wordLength);
     std::int64_t skip = result.latency;
     while (BlockRing::Block* source = in.next())
     {
@@ -77,5 +96,7 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     }
     result.before = in.finish();
     result.after = out.finish();
+    result.inputDamage = integrity.damage.empty() ? reader.damage() : integrity.damage;
+    result.inputWarning = integrity.warning;
     return result;
 }

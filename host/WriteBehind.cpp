@@ -16,9 +16,9 @@ constexpr std::int64_t kWritebackFrames = 1 << 16;
 } // namespace
 
 WriteBehind::WriteBehind(SoundFileWriter& destination, int pluginOutputs, int channels, int block, int sampleRate,
-                         bool analyse)
+                         bool analyse, std::optional<Dither> wordLength)
     : writer(destination), fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
-      chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
+      dither(wordLength), chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginOutputs, 1), block)
 {
     if (analyse)
@@ -107,6 +107,8 @@ void WriteBehind::flush()
 {
     if (chunkFrames == 0)
         return;
+    if (dither)
+        dither->apply(chunk.data(), static_cast<std::size_t>(chunkFrames) * fileChannels);
     writer.write(chunk.data(), chunkFrames);
     if (meter)
         meter->add(chunk.data(), chunkFrames);

@@ -2,6 +2,9 @@
 // blocks are interleaved into large chunks, which are written to the file and
 // measured (when asked), while the plug-in goes on with the next blocks.
 //
+// Integer files are dithered and rounded to their word length here, once,
+// just before they are written and measured (`wordLength`; none for float).
+//
 // The producer (one thread) calls claim/publish/finish. The first error of
 // the writing thread (a full disk, say) stops it and is rethrown to the
 // producer by the next claim() or by finish(); the file is then removed by
@@ -9,6 +12,7 @@
 #pragma once
 
 #include "BlockRing.h"
+#include "Dither.h"
 #include "LoudnessMeter.h"
 #include "SoundFileWriter.h"
 
@@ -25,7 +29,7 @@ public:
     // finish(). Blocks have `pluginOutputs` channels of up to `block` frames;
     // the first `fileChannels` of them are written. Allocates here only.
     WriteBehind(SoundFileWriter& writer, int pluginOutputs, int fileChannels, int block, int sampleRate,
-                bool analyse);
+                bool analyse, std::optional<Dither> wordLength = std::nullopt);
     ~WriteBehind(); // stops writing and waits for the thread; nothing is committed
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -48,6 +52,7 @@ private:
     SoundFileWriter& writer;
     std::size_t fileChannels;
     std::optional<LoudnessMeter> meter;
+    std::optional<Dither> dither;
     std::vector<float> chunk; // interleaved frames awaiting the file
     std::int64_t chunkFrames = 0;
     std::int64_t unsynced = 0; // frames written since the last writeback request

@@ -6,7 +6,7 @@
 
 const char* const ProjectFacts::kNamespace = "http://ylk.example/plugins/orvex/";
 const char* const ProjectFacts::kMaintainer = "ylk";
-const char* const ProjectFacts::kLicense = "http://ylk.example/plugins/orvex/license";
+const char* const ProjectFacts::kLicense = "http://spdx.org/licenses/MIT"; // the SPDX identifier's URI
 const char* const ProjectFacts::kVersion = ORVEX_VERSION;
 // LV2 reads an odd number or a minor version of 0 as a development release
 // that hosts may hide, so releases map to even numbers from 2 up.
