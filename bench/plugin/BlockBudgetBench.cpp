@@ -12,11 +12,11 @@
 //   BlockBudgetBench [--rounds N] [--case TEXT] [MultibandOrvexMaximizer.so ...]
 //
 // Without a path it measures the effect built beside it.
+#include "bench/plugin/BenchHost.h"
 #include "vst/AEffect.h"
 
 #include <dlfcn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,18 +76,6 @@ struct Figures
     bool ok = false;
 };
 
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? kVstVersion : 0;
-}
-
 // The effect at a case's settings, fed seeded noise 64 frames at a time.
 class Session
 {
@@ -96,7 +84,7 @@ public:
     {
         library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
         auto entry = reinterpret_cast<VstPluginMainProc>(library ? dlsym(library, "VSTPluginMain") : nullptr);
-        effect = entry ? entry(hostCallback) : nullptr;
+        effect = entry ? entry(BenchHost::callback) : nullptr;
         if (!effect)
             return;
         effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, rate);
@@ -141,9 +129,9 @@ public:
         float* inputs[2] = {&in[0][static_cast<std::size_t>(position)], &in[1][static_cast<std::size_t>(position)]};
         float* outputs[2] = {out[0].data(), out[1].data()};
         position += kBlock;
-        const double start = threadSeconds();
+        const double start = BenchHost::threadSeconds();
         effect->processReplacing(effect, inputs, outputs, kBlock);
-        return threadSeconds() - start;
+        return BenchHost::threadSeconds() - start;
     }
 
 private:
