@@ -140,6 +140,13 @@ bool BandSplitter::reserve(int maxBlock, int queued)
     const long long outputFrames = 2LL * (delay + hop() + 2LL * maxBlock) + transformSize / 4;
     const long long inputFrames = static_cast<long long>(queued) + delay + hop() + 2LL * maxBlock;
     const int longest = std::max(longestKernel, 1);
+    // Fresh storage is mapped in page by page as it is first written; written
+    // once here, the convolution state costs the audio thread no page faults
+    // in its first hops.
+    for (GrowableBuffer* state : {&spectrumRing[0], &spectrumRing[1], &accumulator[0], &accumulator[1], &scratch}) {
+        if (state->size() > 0)
+            std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
+    }
     bool complete = true;
     for (int i = 0; i < kChannels; ++i) {
         complete &= output[i].reserve(static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames)));
