@@ -67,6 +67,7 @@ const Case kCases[] = {
 struct Figures
 {
     double steadyMean = 0.0;
+    double steadyP99 = 0.0;
     double steadyP999 = 0.0;
     double steadyWorst = 0.0;
     double steadyOver = 0.0;
@@ -142,10 +143,11 @@ private:
     int position = 0;
 };
 
-double percentile999(std::vector<double> times)
+// The time that all but `fraction` of the blocks stay within.
+double percentile(std::vector<double> times, double fraction)
 {
     std::sort(times.begin(), times.end());
-    return times[times.size() - 1 - times.size() / 1000];
+    return times[times.size() - 1 - static_cast<std::size_t>(static_cast<double>(times.size()) * fraction)];
 }
 
 double countOver(const std::vector<double>& times, double limit)
@@ -172,7 +174,8 @@ Figures measure(const char* path, const Case& c)
     for (double t : times)
         total += t;
     f.steadyMean = total / static_cast<double>(times.size());
-    f.steadyP999 = percentile999(times);
+    f.steadyP99 = percentile(times, 0.01);
+    f.steadyP999 = percentile(times, 0.001);
     f.steadyWorst = *std::max_element(times.begin(), times.end());
     f.steadyOver = countOver(times, 1.0);
 
@@ -185,7 +188,7 @@ Figures measure(const char* path, const Case& c)
         for (int i = 0; i < hold; ++i)
             times.push_back(session.block() / period);
     }
-    f.moveP999 = percentile999(times);
+    f.moveP999 = percentile(times, 0.001);
     f.moveWorst = *std::max_element(times.begin(), times.end());
     f.moveOverPerMove = countOver(times, 1.0) / kMoves;
     f.ok = true;
@@ -226,22 +229,20 @@ double median(std::vector<double> values)
 // The median of each figure over the rounds (failed rounds left out).
 Figures medianOf(const std::vector<Figures>& rounds)
 {
-    std::vector<double> columns[7];
+    constexpr int kFields = 8;
+    double Figures::*const fields[kFields] = {&Figures::steadyMean, &Figures::steadyP99,  &Figures::steadyP999,
+                                              &Figures::steadyWorst, &Figures::steadyOver, &Figures::moveP999,
+                                              &Figures::moveWorst,  &Figures::moveOverPerMove};
+    std::vector<double> columns[kFields];
     for (const Figures& r : rounds) {
-        if (!r.ok)
-            continue;
-        const double values[7] = {r.steadyMean, r.steadyP999, r.steadyWorst, r.steadyOver,
-                                  r.moveP999,   r.moveWorst,  r.moveOverPerMove};
-        for (int i = 0; i < 7; ++i)
-            columns[i].push_back(values[i]);
+        for (int i = 0; r.ok && i < kFields; ++i)
+            columns[i].push_back(r.*fields[i]);
     }
     Figures m;
     if (columns[0].empty())
         return m;
-    double* fields[7] = {&m.steadyMean, &m.steadyP999, &m.steadyWorst, &m.steadyOver,
-                         &m.moveP999,   &m.moveWorst,  &m.moveOverPerMove};
-    for (int i = 0; i < 7; ++i)
-        *fields[i] = median(columns[i]);
+    for (int i = 0; i < kFields; ++i)
+        m.*fields[i] = median(columns[i]);
     m.ok = true;
     return m;
 }
@@ -268,7 +269,7 @@ int main(int argc, char** argv)
     std::printf("64-frame blocks, noise at -10 dBFS; %% of the block period, medians of %d rounds;\n"
                 "steady: %d blocks; moves: %d Freq2 moves, each held max(300 blocks, 0.3 s)\n\n",
                 rounds, kSteadyBlocks, kMoves);
-    std::printf("%-28s %5s %9s %7s %8s %8s %6s | %8s %8s %9s\n", "case", "build", "mean us", "mean %",
+    std::printf("%-28s %5s %8s %7s %6s %7s %7s %5s | %7s %7s %9s\n", "case", "build", "mean us", "mean %", "p99 %",
                 "p99.9 %", "worst %", "over", "p99.9 %", "worst %", "over/move");
 
     bool allLoaded = true;
@@ -291,9 +292,10 @@ int main(int argc, char** argv)
             }
             if (p == 0)
                 firstMean = m.steadyMean;
-            std::printf("%-28s %5zu %9.2f %7.2f %8.1f %8.1f %6.0f | %8.1f %8.1f %9.2f", c.name, p + 1,
-                        m.steadyMean * periodUs, m.steadyMean * 100.0, m.steadyP999 * 100.0, m.steadyWorst * 100.0,
-                        m.steadyOver, m.moveP999 * 100.0, m.moveWorst * 100.0, m.moveOverPerMove);
+            std::printf("%-28s %5zu %8.2f %7.2f %6.1f %7.1f %7.1f %5.0f | %7.1f %7.1f %9.2f", c.name, p + 1,
+                        m.steadyMean * periodUs, m.steadyMean * 100.0, m.steadyP99 * 100.0, m.steadyP999 * 100.0,
+                        m.steadyWorst * 100.0, m.steadyOver, m.moveP999 * 100.0, m.moveWorst * 100.0,
+                        m.moveOverPerMove);
             if (p > 0 && firstMean > 0.0)
                 std::printf("   mean / build 1: %.3f", m.steadyMean / firstMean);
             std::printf("\n");
