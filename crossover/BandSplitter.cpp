@@ -142,11 +142,15 @@ bool BandSplitter::reserve(int maxBlock, int queued)
     const int longest = std::max(longestKernel, 1);
     // Fresh storage is mapped in page by page as it is first written; written
     // once here, the convolution state costs the audio thread no page faults
-    // in its first hops.
-    for (GrowableBuffer* state : {&spectrumRing[0], &spectrumRing[1], &accumulator[0], &accumulator[1], &scratch}) {
-        if (state->size() > 0)
-            std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
+    // in its first hops. With one kernel both channels ride in channel 0's.
+    for (int i = 0; i < (distinctKernels > 1 ? kChannels : 1); ++i) {
+        for (GrowableBuffer* state : {&spectrumRing[i], &accumulator[i]}) {
+            if (state->size() > 0)
+                std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
+        }
     }
+    if (scratch.size() > 0)
+        std::memset(scratch.data(), 0, static_cast<std::size_t>(scratch.size()));
     bool complete = true;
     for (int i = 0; i < kChannels; ++i) {
         complete &= output[i].reserve(static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames)));
@@ -521,8 +525,9 @@ void BandSplitter::advanceSum(int c, int n)
 }
 
 // The hop's sum: what advanceSum has not added yet, then the newest input's
-// product; transformed back. False when nothing was multiplied. A sum begun
-// for other partitions (sharing with channel c+1 began or ended) starts over.
+// product; transformed back. False when nothing was multiplied. A sum that
+// is not this hop's (channel c-1 produced the last one) or was begun for
+// other partitions (sharing with channel c+1 began or ended) starts over.
 bool BandSplitter::multiplyAccumulate(const Block& block)
 {
     const int c = block.c;
