@@ -140,20 +140,10 @@ bool BandSplitter::reserve(int maxBlock, int queued)
     const long long outputFrames = 2LL * (delay + hop() + 2LL * maxBlock) + transformSize / 4;
     const long long inputFrames = static_cast<long long>(queued) + delay + hop() + 2LL * maxBlock;
     const int longest = std::max(longestKernel, 1);
-    // Fresh storage is mapped in page by page as it is first written; written
-    // once here, the convolution state costs the audio thread no page faults
-    // in its first hops. With one kernel both channels ride in channel 0's.
-    for (int i = 0; i < (distinctKernels > 1 ? kChannels : 1); ++i) {
-        for (GrowableBuffer* state : {&spectrumRing[i], &accumulator[i]}) {
-            if (state->size() > 0)
-                std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
-        }
-    }
-    if (scratch.size() > 0)
-        std::memset(scratch.data(), 0, static_cast<std::size_t>(scratch.size()));
+    const int outputBytes = static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames));
     bool complete = true;
     for (int i = 0; i < kChannels; ++i) {
-        complete &= output[i].reserve(static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames)));
+        complete &= output[i].reserve(outputBytes);
         if (transformSize > 0) {
             // The queue moves on to a fresh chunk before the last one is read
             // out, so at least two full chunks are kept.
@@ -163,7 +153,24 @@ bool BandSplitter::reserve(int maxBlock, int queued)
             complete &= history[i].reserve(bytesOf(2 * (longest + maxBlock + queued)));
         }
     }
-    return complete;
+    if (!complete)
+        return false;
+    // Fresh storage is mapped in page by page as it is first written; written
+    // once here, the output and the convolution state cost the audio thread no
+    // page faults in the first hops. With one kernel both channels ride in
+    // channel 0's convolution state.
+    for (int i = 0; i < kChannels; ++i)
+        output[i].append(nullptr, outputBytes);
+    for (int i = 0; i < (distinctKernels > 1 ? kChannels : 1); ++i) {
+        for (GrowableBuffer* state : {&spectrumRing[i], &accumulator[i]}) {
+            if (state->size() > 0)
+                std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
+        }
+    }
+    if (scratch.size() > 0)
+        std::memset(scratch.data(), 0, static_cast<std::size_t>(scratch.size()));
+    restart();
+    return true;
 }
 
 void BandSplitter::setStreamDelay(int frames)
