@@ -3,6 +3,7 @@
 // block time (processor time of the calling thread) in steady state and
 // across a whole change (catch-up and crossfade), and the time setParameter
 // takes to design and publish a move.
+#include "bench/plugin/BenchHost.h"
 #include "vst/AEffect.h"
 
 #include <benchmark/benchmark.h>
@@ -10,7 +11,6 @@
 #include <dlfcn.h>
 
 #include <sys/resource.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,27 +25,13 @@ namespace
 constexpr int kBlock = 64;
 constexpr int kFreq2 = 4;
 
-// Processor time of this thread: a block preempted by another process on a
-// shared machine does not count as slow.
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? kVstVersion : 0;
-}
-
 struct Effect
 {
     Effect()
     {
         library = dlopen(ORVEX_BENCH_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
         auto entry = reinterpret_cast<VstPluginMainProc>(library ? dlsym(library, "VSTPluginMain") : nullptr);
-        effect = entry ? entry(hostCallback) : nullptr;
+        effect = entry ? entry(BenchHost::callback) : nullptr;
         if (!effect)
             return;
         effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 44100.0f);
@@ -94,9 +80,9 @@ void BlocksAt64(benchmark::State& state)
         if (moving)
             effect->setParameter(effect, kFreq2, ++move % 2 != 0 ? 0.2f : 0.19f);
         for (int i = 0; i < 100; ++i) {
-            const double start = threadSeconds();
+            const double start = BenchHost::threadSeconds();
             effect->processReplacing(effect, inputs, outputs, kBlock);
-            times.push_back(threadSeconds() - start);
+            times.push_back(BenchHost::threadSeconds() - start);
         }
         benchmark::DoNotOptimize(out[0].data());
     }
