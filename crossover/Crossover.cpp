@@ -245,14 +245,18 @@ void Crossover::feedHistory(BandSplitter& splitter, int frames)
 }
 
 // Runs and drops history frames: this block's worth and enough that the whole
-// history is through within about one fade, so at least one hop per block.
+// history is through within about one fade. They are read in pieces of at
+// most a hop, but not rounded up to whole hops: the splitter spreads a hop's
+// older products over the frames read, so a block completes a hop of
+// catching up only as often as that pace needs (before, every block of a
+// catch-up completed at least one).
 void Crossover::catchUp(Lane& lane, int n)
 {
     BandSplitter& splitter = *lane.splitter;
-    const int hop = std::max(splitter.hop(), 1);
     long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fade.length();
+    const long long piece = splitter.hop() > 0 ? splitter.hop() : lane.discard;
     while (lane.discard > 0 && budget > 0) {
-        const int wanted = splitter.hop() > 0 ? std::min(lane.discard, hop) : lane.discard;
+        const int wanted = static_cast<int>(std::min<long long>({lane.discard, budget, piece}));
         const int ready = std::min(splitter.run(wanted), wanted);
         if (ready <= 0)
             break;
