@@ -1,6 +1,7 @@
 #include "crossover/KernelDesign.h"
 
 #include "crossover/BandKernel.h"
+#include "parameters/Parameter.h"
 
 #include <gtest/gtest.h>
 

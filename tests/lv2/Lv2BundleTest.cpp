@@ -170,7 +170,7 @@ float displayedValue(AEffect* effect, VstInt32 index, const ControlPort& port)
     if (std::string(text) == "On" || std::string(text) == "Off")
         return text[1] == 'n' ? 1.0f : 0.0f;
     const float value = std::strtof(text, nullptr);
-    return port.mapping == PortMapping::slopeSteps ? std::fabs(value) : value;
+    return port.curve == ParameterCurve::slopeSteps ? std::fabs(value) : value;
 }
 
 TEST(Lv2Bundle, PortTableMatchesTheEffectsNamesDefaultsAndDisplayedValues)
@@ -196,10 +196,10 @@ TEST(Lv2Bundle, PortTableMatchesTheEffectsNamesDefaultsAndDisplayedValues)
             const float tolerance = 0.01f + 5e-4f * std::fabs(port.defaultValue);
             EXPECT_NEAR(fromNormalised(port, effect->getParameter(effect, index), kRate), port.defaultValue, tolerance)
                 << port.symbol;
-            const float middle = port.mapping == PortMapping::slopeSteps ? 60.0f : 0.5f * (port.minimum + port.maximum);
+            const float middle = port.curve == ParameterCurve::slopeSteps ? 60.0f : 0.5f * (port.minimum + port.maximum);
             for (float value : {port.minimum, port.defaultValue, middle, port.maximum})
             {
-                if (port.mapping == PortMapping::toggle)
+                if (port.isToggle())
                     value = std::round(value);
                 effect->setParameter(effect, index, toNormalised(port, value, kRate));
                 EXPECT_NEAR(displayedValue(effect, index, port), value, 0.01f + 5e-4f * std::fabs(value))
@@ -302,7 +302,7 @@ TEST(Lv2Bundle, EveryControlChangedOnEveryBlockKeepsTheOutputFiniteAndUnderTheHi
             {
                 const ControlPort& port = plugin->controls[i];
                 float value = port.minimum + unit(generator) * (port.maximum - port.minimum);
-                if (port.mapping == PortMapping::toggle)
+                if (port.isToggle())
                     value = std::round(value);
                 host.controls[i] = value;
             }
