@@ -1,7 +1,7 @@
 #include "ParameterResolver.h"
 
 #include "HostError.h"
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,7 +5,7 @@
 // values the effect receives cannot drift apart.
 #pragma once
 
-#include "parameters/Parameter.h"
+#include "vst/Parameter.h"
 
 using ControlPort = Parameter;
 

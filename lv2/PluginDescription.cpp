@@ -1,6 +1,6 @@
 #include "lv2/PluginDescription.h"
 
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 
 #include <string>
 

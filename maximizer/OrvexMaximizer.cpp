@@ -1,6 +1,6 @@
 #include "OrvexMaximizer.h"
 
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 

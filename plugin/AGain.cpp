@@ -1,7 +1,7 @@
 #include "plugin/AGain.h"
 
 #include "crossover/KernelDesign.h"
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 

@@ -1,7 +1,7 @@
 #include "crossover/KernelDesign.h"
 
 #include "crossover/BandKernel.h"
-#include "parameters/Parameter.h"
+#include "vst/Parameter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 
 #include <string>
 

@@ -9,7 +9,7 @@
 // The lists are built on first use (allocates, thread-safe) and never change.
 #pragma once
 
-#include "parameters/Parameter.h"
+#include "vst/Parameter.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // The parameter records on their own: the crossover curve against its
 // formula, the slope steps, and every record's conversions against each
 // other and against the defaults saved projects hold.
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 
 #include <gtest/gtest.h>
 

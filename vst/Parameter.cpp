@@ -1,4 +1,4 @@
-#include "parameters/Parameter.h"
+#include "vst/Parameter.h"
 
 #include "vst/TextConversion.h"
 

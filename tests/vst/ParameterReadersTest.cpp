@@ -5,7 +5,7 @@
 #include "PluginInstance.h"
 #include "lv2/ControlPort.h"
 #include "lv2/PluginDescription.h"
-#include "parameters/ParameterTable.h"
+#include "vst/ParameterTable.h"
 
 #include <gtest/gtest.h>
 
