@@ -1,6 +1,7 @@
 #include "plugin/AGain.h"
 
 #include "crossover/KernelDesign.h"
+#include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 
@@ -21,26 +22,19 @@ constexpr VstInt32 kVendorVersion = 1000;
 // Size of the buffer an inner parameter name is fetched into.
 constexpr int kInnerNameSize = 64;
 constexpr int kForwardedNameLen = 32;
-constexpr float kDefaultSlope = 0.21428572f; // slope step 2, 24 dB/oct
-const double kDefaultFrequencies[AGain::kNumCrossovers] = {200.0, 1000.0, 4000.0, 10000.0};
+static_assert(AGain::kNumOwnParams == ParameterTable::kMultibandOwnCount &&
+                  AGain::kNumForwardedParams == ParameterTable::kMaximizerCount,
+              "the effect shows the parameter table's layout");
 
-// Normalised value of a crossover frequency, as the display maps it at 44100 Hz.
-float defaultFrequencyValue(double hz)
+const Parameter& ownParameter(VstInt32 index)
 {
-    const double power = std::pow(10.0, -2.0 * hz / 22050.0);
-    return static_cast<float>((static_cast<double>(0.999f) - power) * static_cast<double>(1.0121458f));
+    return ParameterTable::multiband()[static_cast<std::size_t>(index)];
 }
 
-// Crossover frequency in Hz that a normalised value stands for at `rate`.
-double frequencyDisplayHz(float x, float rate)
-{
-    const double argument = static_cast<double>(0.999f) - static_cast<double>(0.988f) * static_cast<double>(x);
-    return (static_cast<double>(rate) * 0.5) * std::log10(argument) * -0.5;
-}
-
+// The band switches' On, as their display shows it.
 bool isOn(float value)
 {
-    return value > 0.5f;
+    return ownParameter(0).isOn(value);
 }
 
 enum class OwnKind
@@ -73,10 +67,6 @@ void copyInnerText(AEffect* instance, VstInt32 opcode, VstInt32 index, char* tex
     copyText(text, innerText, kVstMaxParamStrLen);
 }
 
-} // namespace
-
-namespace
-{
 // The crossover settings of a new effect at `rate`.
 CrossoverSettings defaultCrossover(float rate)
 {
@@ -84,8 +74,8 @@ CrossoverSettings defaultCrossover(float rate)
     settings.sampleRate = rate;
     for (int i = 0; i < AGain::kNumCrossovers; ++i)
     {
-        settings.hz[static_cast<std::size_t>(i)] = crossoverFrequencyHz(defaultFrequencyValue(kDefaultFrequencies[i]), rate);
-        settings.steps[static_cast<std::size_t>(i)] = slopeStep(kDefaultSlope);
+        settings.hz[static_cast<std::size_t>(i)] = crossoverFrequencyHz(ownParameter(3 * i + 1).defaultNormalised(), rate);
+        settings.steps[static_cast<std::size_t>(i)] = slopeStep(ownParameter(3 * i + 2).defaultNormalised());
     }
     return settings;
 }
@@ -98,15 +88,15 @@ AGain::AGain(audioMasterCallback audioMaster)
     canProcessReplacing();
     setNumInputs(2);
     setNumOutputs(2);
-    setUniqueID(fourCharCode('m', 'Q', 'V', 'M'));
+    setUniqueID(ParameterTable::kMultibandId);
     setInitialDelay(kInitialDelay);
+    for (int i = 0; i < kNumBands; ++i)
+        bandEnable[i].store(ownParameter(3 * i).defaultNormalised(), std::memory_order_relaxed);
     for (int i = 0; i < kNumCrossovers; ++i)
     {
-        crossoverFreq[i].store(defaultFrequencyValue(kDefaultFrequencies[i]), std::memory_order_relaxed);
-        slope[i].store(kDefaultSlope, std::memory_order_relaxed);
+        crossoverFreq[i].store(ownParameter(3 * i + 1).defaultNormalised(), std::memory_order_relaxed);
+        slope[i].store(ownParameter(3 * i + 2).defaultNormalised(), std::memory_order_relaxed);
     }
-    for (auto& enable : bandEnable)
-        enable.store(1.0f, std::memory_order_relaxed);
     copyText(programName, "Default", kVstMaxProgNameLen);
     // Until the first sample rate the input passes through band 1, delayed so
     // that the whole effect delays it by exactly the latency reported (or by
@@ -255,10 +245,8 @@ void AGain::getParameterLabel(VstInt32 index, char* label)
         copyInnerText(instance, effGetParamLabel, inner, label);
         return;
     }
-    if (!isOwn(index))
-        return;
-    static const char* const labels[] = {"", "Hz", "db/oct"};
-    copyText(label, labels[static_cast<int>(ownKind(index))], kVstMaxParamStrLen);
+    if (isOwn(index))
+        copyText(label, ownParameter(index).label(), kVstMaxParamStrLen);
 }
 
 void AGain::getParameterDisplay(VstInt32 index, char* text)
@@ -269,21 +257,8 @@ void AGain::getParameterDisplay(VstInt32 index, char* text)
         copyInnerText(instance, effGetParamDisplay, inner, text);
         return;
     }
-    if (!isOwn(index) || text == nullptr)
-        return;
-    const float value = getParameter(index);
-    switch (ownKind(index))
-    {
-    case OwnKind::bandSwitch:
-        copyText(text, isOn(value) ? "On" : "Off", kVstMaxParamStrLen);
-        break;
-    case OwnKind::frequency:
-        float2string(static_cast<float>(frequencyDisplayHz(value, getSampleRate())), text, kVstMaxParamStrLen);
-        break;
-    case OwnKind::slope:
-        int2string(-12 * slopeStep(value), text, kVstMaxParamStrLen);
-        break;
-    }
+    if (isOwn(index) && text != nullptr)
+        ownParameter(index).display(getParameter(index), getSampleRate(), text, kVstMaxParamStrLen);
 }
 
 void AGain::getParameterName(VstInt32 index, char* text)
@@ -293,12 +268,8 @@ void AGain::getParameterName(VstInt32 index, char* text)
         getForwardedName(index, text);
         return;
     }
-    if (!isOwn(index))
-        return;
-    static const char* const kinds[] = {"Band", "Freq", "Slope"};
-    // Band k's switch is index 3(k-1); crossover k's frequency and slope follow it.
-    const std::string name = kinds[static_cast<int>(ownKind(index))] + std::to_string(index / 3 + 1);
-    copyText(text, name.c_str(), kVstMaxParamStrLen);
+    if (isOwn(index))
+        copyText(text, ownParameter(index).name.c_str(), kVstMaxParamStrLen);
 }
 
 void AGain::getForwardedName(VstInt32 index, char* text)

@@ -1,6 +1,7 @@
 #include "crossover/BandKernel.h"
 #include "crossover/BandSplitter.h"
 #include "crossover/KernelDesign.h"
+#include "vst/Parameter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The built bundles loaded the way an LV2 host loads them (dlopen the module,
-// lv2_descriptor, instantiate): the port table against the VST parameters it
-// maps to, the latency port against an impulse, and hosts that use odd block
-// sizes, run in place, never change a control or change all of them always.
+// lv2_descriptor, instantiate): the latency port against an impulse, and
+// hosts that use odd block sizes, run in place, never change a control or
+// change all of them always. (The port table against the VST parameters is
+// in ParameterReadersTest.)
 #include "lv2/PluginDescription.h"
-#include "vst/AEffect.h"
 
 #include <lv2/core/lv2.h>
 #include <lv2/worker/worker.h>
@@ -155,62 +155,6 @@ float peakOf(const Stereo& s)
 
 const PluginDescription* const kPlugins[] = {&multibandDescription(), &maximizerDescription()};
 
-// --- The port table against the effects' own parameter names and displays.
-
-VstIntPtr ORVEX_VSTCALL plainHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? kVstVersion : 0;
-}
-
-// A display as a number: On/Off as 1/0, slopes (shown as -24) by magnitude.
-float displayedValue(AEffect* effect, VstInt32 index, const ControlPort& port)
-{
-    char text[64] = {};
-    effect->dispatcher(effect, effGetParamDisplay, index, 0, text, 0.0f);
-    if (std::string(text) == "On" || std::string(text) == "Off")
-        return text[1] == 'n' ? 1.0f : 0.0f;
-    const float value = std::strtof(text, nullptr);
-    return port.mapping == PortMapping::slopeSteps ? std::fabs(value) : value;
-}
-
-TEST(Lv2Bundle, PortTableMatchesTheEffectsNamesDefaultsAndDisplayedValues)
-{
-    const char* const vstFiles[] = {"MultibandOrvexMaximizer.so", "Orvex_Maximizer.so"};
-    constexpr float kRate = 44100.0f; // the effects' rate until a host sets one
-    for (int p = 0; p < 2; ++p)
-    {
-        const PluginDescription& plugin = *kPlugins[p];
-        void* library = dlopen((std::string(ORVEX_PLUGIN_DIR) + "/" + vstFiles[p]).c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
-        AEffect* effect = entry != nullptr ? entry(&plainHost) : nullptr;
-        ASSERT_NE(effect, nullptr);
-        ASSERT_EQ(effect->numParams, static_cast<VstInt32>(plugin.controlCount()));
-        for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
-        {
-            const ControlPort& port = plugin.controls[i];
-            const auto index = static_cast<VstInt32>(i);
-            char name[64] = {};
-            effect->dispatcher(effect, effGetParamName, index, 0, name, 0.0f);
-            EXPECT_EQ(port.name, name);
-            const float tolerance = 0.01f + 5e-4f * std::fabs(port.defaultValue);
-            EXPECT_NEAR(fromNormalised(port, effect->getParameter(effect, index), kRate), port.defaultValue, tolerance)
-                << port.symbol;
-            const float middle = port.mapping == PortMapping::slopeSteps ? 60.0f : 0.5f * (port.minimum + port.maximum);
-            for (float value : {port.minimum, port.defaultValue, middle, port.maximum})
-            {
-                if (port.mapping == PortMapping::toggle)
-                    value = std::round(value);
-                effect->setParameter(effect, index, toNormalised(port, value, kRate));
-                EXPECT_NEAR(displayedValue(effect, index, port), value, 0.01f + 5e-4f * std::fabs(value))
-                    << port.symbol << " = " << value;
-            }
-        }
-        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
-        dlclose(library);
-    }
-}
-
 // --- The latency port against the delay of an impulse.
 
 struct LatencyCase
@@ -302,7 +246,7 @@ TEST(Lv2Bundle, EveryControlChangedOnEveryBlockKeepsTheOutputFiniteAndUnderTheHi
             {
                 const ControlPort& port = plugin->controls[i];
                 float value = port.minimum + unit(generator) * (port.maximum - port.minimum);
-                if (port.mapping == PortMapping::toggle)
+                if (port.isToggle())
                     value = std::round(value);
                 host.controls[i] = value;
             }
