@@ -130,7 +130,7 @@ int Crossover::restart(Garbage& garbage, int minimumDelay)
     currentDelay = targetDelay = announced = std::max(design->minimumDelay(), minimumDelay);
     for (int b = 0; b < kBands; ++b) {
         Lane& lane = lanes[b];
-        lane.discard = 0;
+        lane.silence = lane.lag = lane.discard = 0;
         if (!lane.splitter)
             continue;
         lane.splitter->setStreamDelay(currentDelay - design->centreDelay(b));
@@ -227,42 +227,47 @@ void Crossover::adopt()
 void Crossover::startLane(Lane& lane, std::unique_ptr<BandSplitter> splitter)
 {
     const int frames = historyNeeded(*splitter);
-    feedHistory(*splitter, frames);
     lane.splitter = std::move(splitter);
+    // What the stream had not yet played counts as the silence it was.
+    lane.lag = std::min(frames, history.held());
+    lane.silence = frames - lane.lag;
     lane.discard = frames;
     lane.history = frames;
     lane.read = false;
 }
 
-// Feeds the last `frames` frames of input; what the stream had not yet played
-// counts as the silence it was.
-void Crossover::feedHistory(BandSplitter& splitter, int frames)
-{
-    const int available = std::min(frames, history.held());
-    if (frames > available)
-        splitter.feed(nullptr, frames - available);
-    history.visitNewest(available, [&](const float* const* segment, int run) { splitter.feed(segment, run); });
-}
-
-// Runs and drops history frames: this block's worth and enough that the whole
-// history is through within about one fade. They are read in pieces of at
-// most a hop, but not rounded up to whole hops: the splitter spreads a hop's
-// older products over the frames read, so a block completes a hop of
-// catching up only as often as that pace needs (before, every block of a
-// catch-up completed at least one).
+// Feeds the oldest input the lane lags by and runs and drops history frames,
+// both at a pace that gets the whole history through within about one fade.
+// The input is fed from the ring a slice per block (twice the pace, so the
+// runs never wait for it), not all at once. The frames are run in pieces of
+// at most a hop, but not rounded up to whole hops: the splitter spreads a
+// hop's older products over the frames read, so a block completes a hop of
+// catching up only as often as that pace needs.
 void Crossover::catchUp(Lane& lane, int n)
 {
     BandSplitter& splitter = *lane.splitter;
-    long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fade.length();
+    const long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fade.length();
+    long long feed = 2 * budget;
+    if (lane.silence > 0) {
+        const int quiet = static_cast<int>(std::min<long long>(lane.silence, feed));
+        splitter.feed(nullptr, quiet);
+        lane.silence -= quiet;
+        feed -= quiet;
+    }
+    if (lane.silence == 0 && lane.lag > 0 && feed > 0) {
+        const int slice = static_cast<int>(std::min<long long>(lane.lag, feed));
+        history.visit(lane.lag - slice, slice, [&](const float* const* segment, int run) { splitter.feed(segment, run); });
+        lane.lag -= slice;
+    }
     const long long piece = splitter.hop() > 0 ? splitter.hop() : lane.discard;
-    while (lane.discard > 0 && budget > 0) {
-        const int wanted = static_cast<int>(std::min<long long>({lane.discard, budget, piece}));
+    for (long long left = budget; lane.discard > 0 && left > 0;) {
+        const int wanted = static_cast<int>(std::min<long long>({lane.discard, left, piece}));
         const int ready = std::min(splitter.run(wanted), wanted);
         if (ready <= 0)
             break;
         splitter.consume(ready);
         lane.discard -= ready;
-        budget -= ready;
+        left -= ready;
     }
 }
 
@@ -273,14 +278,16 @@ bool Crossover::runLanes(Lane (&set)[kBands], const float* const* inputs, int n)
         lane.read = false;
         if (!lane.splitter)
             continue;
-        lane.splitter->feed(inputs, n);
-        if (lane.discard > 0) {
+        if (lane.catchingUp()) {
+            lane.lag += n; // this block, already in the ring
             catchUp(lane, n);
-            if (lane.discard > 0) {
+            if (lane.catchingUp()) {
                 // This block's frames are not read, so they are dropped later.
                 lane.discard += n;
                 continue;
             }
+        } else {
+            lane.splitter->feed(inputs, n);
         }
         complete &= lane.splitter->run(n) >= n;
         lane.read = true;

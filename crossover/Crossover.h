@@ -153,15 +153,20 @@ private:
     // of the delay, then fades in.
     enum class Phase { steady, catchUp, crossfade, fadeOut, fadeIn };
 
-    // One band's splitter. A new one is fed the input history first and
-    // drops `discard` frames (run through, not read) before its output
-    // lines up with the stream.
+    // One band's splitter. A new one is fed the input history first, a
+    // slice per block from the ring of recent input, and drops `discard`
+    // frames (run through, not read) before its output lines up with the
+    // stream.
     struct Lane
     {
         std::unique_ptr<BandSplitter> splitter;
+        int silence = 0;   // frames from before the stream still to feed, as silence
+        int lag = 0;       // frames of the ring not yet fed, the newest block's included
         int discard = 0;
-        int history = 0; // frames of history it was started with
+        int history = 0;   // frames of history it was started with
         bool read = false; // its frames of this block are read
+
+        bool catchingUp() const { return silence > 0 || lag > 0 || discard > 0; }
     };
 
     void adopt();
@@ -169,7 +174,6 @@ private:
     void catchUp(Lane& lane, int n);
     bool runLanes(Lane (&set)[kBands], const float* const* inputs, int n);
     static bool synced(const Lane (&set)[kBands]);
-    void feedHistory(BandSplitter& splitter, int frames);
     void computeWeights(int n);
     void pointBands(int n);
     float** mix(int band, const float* const* from, const float* const* to, int n);

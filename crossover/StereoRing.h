@@ -8,6 +8,7 @@
 #include "crossover/GrowableBuffer.h"
 
 #include <algorithm>
+#include <utility>
 
 class StereoRing
 {
@@ -32,18 +33,26 @@ public:
     void read(float* const* out, int age, int n) const;
 
     // Calls visit(const float* const* channels, int count) over the ring's own
-    // memory, oldest first, for the newest n frames it holds (n <= held()).
+    // memory, oldest first, for the n frames that end `age` frames before the
+    // newest one written (age + n <= held()).
     template <typename Visit>
-    void visitNewest(int n, Visit&& visit) const
+    void visit(int age, int n, Visit&& visit) const
     {
-        n = std::clamp(n, 0, written);
-        for (int at = n > 0 ? start(n, 0) : 0; n > 0;) {
+        age = std::clamp(age, 0, written);
+        n = std::clamp(n, 0, written - age);
+        for (int at = n > 0 ? start(n, age) : 0; n > 0;) {
             const int run = std::min(n, capacity - at);
             const float* channels[kChannels] = {ring[0].as<float>() + at, ring[1].as<float>() + at};
             visit(static_cast<const float* const*>(channels), run);
             n -= run;
             at = (at + run) % capacity;
         }
+    }
+    // The same for the newest n frames it holds.
+    template <typename Visit>
+    void visitNewest(int n, Visit&& visit) const
+    {
+        this->visit(0, n, std::forward<Visit>(visit));
     }
 
 private:

@@ -23,7 +23,7 @@ label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMa
 restart-keeps-inner-stream | plugin/AGain.cpp | LiveChange | engine.restart([this] { instances.restart(); }); | engine.restart([] {});
 # --- live crossover changes ---
 crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);
-new-kernels-without-history | crossover/Crossover.cpp | LiveChange | feedHistory(*splitter, frames); | feedHistory(*splitter, 0);
+new-kernels-without-history | crossover/Crossover.cpp | LiveChange | lane.lag = std::min(frames, history.held()); | lane.lag = 0;
 fades-are-jumps | crossover/GainRamp.h | LiveChange | int step() const { return rising ? 1 : -1; } | int step() const { return rising ? fadeFrames : -fadeFrames; }
 delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | fade.reset(true);\n        fade.target(false); | fade.reset(false);\n        fade.target(false);
 late-changes-fade | crossover/Crossover.cpp | Engine | basis.fresh = untouched; | basis.fresh = false;
