@@ -19,8 +19,7 @@ namespace
 const char* const kEffectName = "Multiband Orvex Maximizer";
 const char* const kVendor = "ylk";
 constexpr VstInt32 kVendorVersion = 1000;
-// Size of the buffer an inner parameter name is fetched into.
-constexpr int kInnerNameSize = 64;
+// Forwarded names: "1." ... "5." or "M." and the inner name, cut to this.
 constexpr int kForwardedNameLen = 32;
 static_assert(AGain::kNumOwnParams == ParameterTable::kMultibandOwnCount &&
                   AGain::kNumForwardedParams == ParameterTable::kMaximizerCount,
@@ -55,18 +54,6 @@ bool isOwn(VstInt32 index)
     return index >= 0 && index < AGain::kNumOwnParams;
 }
 
-// An inner label or display, fetched into a bounded buffer of our own and cut
-// to the host's limit: a replacement inner plug-in may write more than a host allows.
-void copyInnerText(AEffect* instance, VstInt32 opcode, VstInt32 index, char* text)
-{
-    if (text == nullptr)
-        return;
-    char innerText[kInnerNameSize] = {};
-    instance->dispatcher(instance, opcode, index, 0, innerText, 0.0f);
-    innerText[kInnerNameSize - 1] = '\0';
-    copyText(text, innerText, kVstMaxParamStrLen);
-}
-
 // The crossover settings of a new effect at `rate`.
 CrossoverSettings defaultCrossover(float rate)
 {
@@ -79,6 +66,7 @@ CrossoverSettings defaultCrossover(float rate)
     }
     return settings;
 }
+
 } // namespace
 
 AGain::AGain(audioMasterCallback audioMaster)
@@ -164,22 +152,23 @@ void AGain::processDoubleReplacing(double** inputs, double** outputs, VstInt32 s
     }
 }
 
-AEffect* AGain::forwardedInstance(VstInt32 index, VstInt32& innerIndex) const
+bool AGain::forwarded(VstInt32 index, int& slot, VstInt32& inner)
 {
     if (index < kNumOwnParams || index >= kNumParams)
-        return nullptr;
-    innerIndex = (index - kNumOwnParams) % kNumForwardedParams;
-    AEffect* instance = instances.instance((index - kNumOwnParams) / kNumForwardedParams);
-    // An inner plug-in with fewer parameters answers only for those it has.
-    return instance != nullptr && innerIndex < instance->numParams ? instance : nullptr;
+        return false;
+    slot = (index - kNumOwnParams) / kNumForwardedParams;
+    inner = (index - kNumOwnParams) % kNumForwardedParams;
+    return true;
 }
 
 void AGain::setParameter(VstInt32 index, float value)
 {
+    int slot = 0;
     VstInt32 inner = 0;
-    if (AEffect* instance = forwardedInstance(index, inner))
+    if (forwarded(index, slot, inner))
     {
-        instance->setParameter(instance, inner, value);
+        if (AEffect* owner = instances.parameterOwner(slot, inner))
+            owner->setParameter(owner, inner, value);
         return;
     }
     // Normalised values live in 0..1; a NaN from a host would otherwise reach the
@@ -187,7 +176,7 @@ void AGain::setParameter(VstInt32 index, float value)
     if (!isOwn(index) || std::isnan(value))
         return;
     value = std::min(std::max(value, 0.0f), 1.0f);
-    const int slot = index / 3;
+    slot = index / 3;
     switch (ownKind(index))
     {
     case OwnKind::bandSwitch:
@@ -208,12 +197,16 @@ void AGain::setParameter(VstInt32 index, float value)
 
 float AGain::getParameter(VstInt32 index)
 {
+    int slot = 0;
     VstInt32 inner = 0;
-    if (AEffect* instance = forwardedInstance(index, inner))
-        return instance->getParameter(instance, inner);
+    if (forwarded(index, slot, inner))
+    {
+        AEffect* owner = instances.parameterOwner(slot, inner);
+        return owner != nullptr ? owner->getParameter(owner, inner) : 0.0f;
+    }
     if (!isOwn(index))
         return 0.0f;
-    const int slot = index / 3;
+    slot = index / 3;
     switch (ownKind(index))
     {
     case OwnKind::bandSwitch:
@@ -239,10 +232,11 @@ void AGain::getProgramName(char* name)
 
 void AGain::getParameterLabel(VstInt32 index, char* label)
 {
+    int slot = 0;
     VstInt32 inner = 0;
-    if (AEffect* instance = forwardedInstance(index, inner))
+    if (forwarded(index, slot, inner))
     {
-        copyInnerText(instance, effGetParamLabel, inner, label);
+        instances.parameterText(slot, effGetParamLabel, inner, label, kVstMaxParamStrLen);
         return;
     }
     if (isOwn(index))
@@ -251,10 +245,11 @@ void AGain::getParameterLabel(VstInt32 index, char* label)
 
 void AGain::getParameterDisplay(VstInt32 index, char* text)
 {
+    int slot = 0;
     VstInt32 inner = 0;
-    if (AEffect* instance = forwardedInstance(index, inner))
+    if (forwarded(index, slot, inner))
     {
-        copyInnerText(instance, effGetParamDisplay, inner, text);
+        instances.parameterText(slot, effGetParamDisplay, inner, text, kVstMaxParamStrLen);
         return;
     }
     if (isOwn(index) && text != nullptr)
@@ -274,25 +269,17 @@ void AGain::getParameterName(VstInt32 index, char* text)
 
 void AGain::getForwardedName(VstInt32 index, char* text)
 {
+    int slot = 0;
     VstInt32 inner = 0;
-    AEffect* instance = forwardedInstance(index, inner);
-    if (text == nullptr)
+    if (text == nullptr || !forwarded(index, slot, inner))
         return;
-    if (instance == nullptr)
-    {
-        if (instances.instance((index - kNumOwnParams) / kNumForwardedParams) != nullptr)
-            copyText(text, "", kForwardedNameLen); // beyond the inner plug-in's parameters
-        return;
-    }
-    char innerName[kInnerNameSize] = {};
-    InnerInstances::call(instance, effGetParamName, inner, 0, innerName);
-    innerName[kInnerNameSize - 1] = '\0'; // an inner plug-in that fills the buffer is still cut safely
-    const int slot = (index - kNumOwnParams) / kNumForwardedParams;
-    char name[2 + kInnerNameSize] = {};
+    char name[2 + kForwardedNameLen + 1] = {};
     name[0] = slot == kMasterInstance ? 'M' : static_cast<char>('1' + slot);
     name[1] = '.';
-    std::memcpy(name + 2, innerName, std::strlen(innerName));
-    copyText(text, name, kForwardedNameLen);
+    if (instances.parameterText(slot, effGetParamName, inner, name + 2, kForwardedNameLen))
+        copyText(text, name, kForwardedNameLen);
+    else if (instances.instance(slot) != nullptr)
+        copyText(text, "", kForwardedNameLen); // beyond the inner plug-in's parameters
 }
 
 bool AGain::getEffectName(char* name)

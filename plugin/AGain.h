@@ -64,8 +64,9 @@ public:
     VstInt32 getVendorVersion() override;
 
 private:
-    // Instance serving a forwarded parameter index (13..48), or null.
-    AEffect* forwardedInstance(VstInt32 index, VstInt32& innerIndex) const;
+    // For a forwarded parameter index (13..48): the instance slot serving it
+    // and the parameter's index there.
+    static bool forwarded(VstInt32 index, int& slot, VstInt32& inner);
     void getForwardedName(VstInt32 index, char* text);
     // Crossover `index` in Hz as its parameter stands at the current rate.
     float crossoverHz(int index) const;

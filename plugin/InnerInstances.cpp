@@ -1,6 +1,7 @@
 #include "plugin/InnerInstances.h"
 
 #include "plugin/Platform.h"
+#include "vst/TextConversion.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,8 @@ namespace
 {
 // Inner parameter the effect sets to 0 on every instance after opening it.
 constexpr VstInt32 kInnerSetupParam = 15;
+// Size of the buffer an inner parameter text is fetched into.
+constexpr int kInnerTextSize = 64;
 // An instance latency above this many seconds of audio cannot be true.
 constexpr double kAbsurdLatencySeconds = 10.0;
 
@@ -91,6 +94,24 @@ VstIntPtr InnerInstances::call(AEffect* instance, VstInt32 opcode, VstInt32 inde
                                float opt)
 {
     return instance->dispatcher(instance, opcode, index, value, ptr, opt);
+}
+
+AEffect* InnerInstances::parameterOwner(int index, VstInt32 inner) const
+{
+    AEffect* owner = instance(index);
+    return owner != nullptr && inner >= 0 && inner < owner->numParams ? owner : nullptr;
+}
+
+bool InnerInstances::parameterText(int index, VstInt32 opcode, VstInt32 inner, char* text, int maxLen) const
+{
+    AEffect* owner = parameterOwner(index, inner);
+    if (owner == nullptr || text == nullptr)
+        return false;
+    char innerText[kInnerTextSize] = {};
+    call(owner, opcode, inner, 0, innerText);
+    innerText[kInnerTextSize - 1] = '\0'; // an inner plug-in that fills the buffer is still cut safely
+    copyText(text, innerText, maxLen);
+    return true;
 }
 
 void InnerInstances::restart()

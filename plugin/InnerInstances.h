@@ -2,7 +2,8 @@
 // master, driven as a VST 2.4 host drives a plug-in: loaded from the effect's
 // own folder, created, opened and resumed at construction; run block by
 // block; suspended and resumed around changes of rate and block size and at
-// every restart; closed at destruction.
+// every restart; closed at destruction. Their parameters and texts are
+// reached through here, and their latencies read.
 //
 // Threads: run() and latency() are called by the engine under its lock on the
 // audio thread; they never print or allocate. An impossible latency is only
@@ -33,6 +34,14 @@ public:
 
     // Instance `index` (the master is kMaster), or null when missing.
     AEffect* instance(int index) const { return index >= 0 && index < kCount ? instances[index] : nullptr; }
+    // The instance when it has parameter `inner`, else null: an inner plug-in
+    // with fewer parameters answers only for those it has.
+    AEffect* parameterOwner(int index, VstInt32 inner) const;
+    // The text `opcode` (a parameter's name, label or display) of parameter
+    // `inner`, fetched into a bounded buffer of our own and cut to maxLen
+    // characters: a replacement inner plug-in may write more than a host
+    // allows. False, and nothing written, when there is no such parameter.
+    bool parameterText(int index, VstInt32 opcode, VstInt32 inner, char* text, int maxLen) const;
 
     // A new stream for every instance: suspend and resume, bands first.
     void restart();

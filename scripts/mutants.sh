@@ -19,7 +19,7 @@ bands-not-aligned | plugin/BandAlignment.h | Engine | lines[band].run(io, n, ali
 latency-not-followed | plugin/MultibandEngine.cpp | AnyInner | if (followLatencies(false))\n        updateLatency(); | followLatencies(false);
 left-right-swapped | crossover/GainRamp.cpp | AudioPath | sums[c][i] += band[c][i]; | sums[c][i] += band[1 - c][i];
 no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    engine.process | engine.process
-label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
+label-not-cut | plugin/AGain.cpp | Parameters | instances.parameterText(slot, effGetParamLabel, inner, label, kVstMaxParamStrLen); | instances.parameterText(slot, effGetParamLabel, inner, label, 63);
 restart-keeps-inner-stream | plugin/AGain.cpp | LiveChange | engine.restart([this] { instances.restart(); }); | engine.restart([] {});
 # --- live crossover changes ---
 crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);
