@@ -37,6 +37,8 @@ public:
     // The effect's latency on top of the crossover's: the largest band
     // latency plus the master's.
     int latency() const { return largestBand + current[kBands]; }
+    // The latency last taken of instance i (kBands: the master).
+    int instanceLatency(int i) const { return current[static_cast<std::size_t>(i)]; }
     // Delays band b's n frames in place.
     void delay(int band, float* const* io, int n) { lines[band].run(io, n, alignment[band]); }
     // Applies the fade to the band sum of n frames; once the fade-out has

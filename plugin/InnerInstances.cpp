@@ -1,6 +1,7 @@
 #include "plugin/InnerInstances.h"
 
 #include "plugin/Platform.h"
+#include "vst/ParameterTable.h"
 #include "vst/TextConversion.h"
 
 #include <cstdio>
@@ -31,6 +32,7 @@ void zero(float* const* channels, int n)
 
 InnerInstances::InnerInstances(const char* effectName) : effectName(effectName)
 {
+    ParameterTable::maximizer(); // built here, so driveDb() never allocates
     load();
 }
 
@@ -169,6 +171,17 @@ int InnerInstances::latency(int index)
     int none = 0;
     absurdLatency[index].compare_exchange_strong(none, 1);
     return 0;
+}
+
+// Our own maximizer drives its input up by minus its Threshold (parameter 0);
+// of any other plug-in nothing is known.
+float InnerInstances::driveDb(int index)
+{
+    AEffect* instance = this->instance(index);
+    if (!usable(instance) || instance->uniqueID != ParameterTable::kMaximizerId || instance->numParams < 1)
+        return 0.0f;
+    const Parameter& threshold = ParameterTable::maximizer().front();
+    return -static_cast<float>(threshold.valueOf(instance->getParameter(instance, 0), Parameter::kDefaultRate));
 }
 
 void InnerInstances::sayProblems()

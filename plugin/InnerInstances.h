@@ -52,6 +52,8 @@ public:
     // What the instance reports, but 0 for a missing instance and for a value
     // that cannot be true (negative, or above 10 s at `sampleRate`).
     int latency(int index) override;
+    // For our own maximizer, the drive its Threshold asks for; else 0.
+    float driveDb(int index) override;
     void setSampleRate(float rate) { sampleRate.store(rate); }
 
     // Says once on standard error, for each instance, that its latency could

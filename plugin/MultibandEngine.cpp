@@ -52,6 +52,8 @@ MultibandEngine::MultibandEngine(LatencyListener& listener, BandRunner& runner, 
     spareSplitters.reserve(kSpareSplitters);
     deferred.reserve();
     alignment.reserve(rate, maxBlock);
+    for (GainMeter& meter : meters)
+        meter.reserve(rate, maxBlock);
     for (GainRamp& gate : gates) {
         gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));
         gate.reset(true);
@@ -74,6 +76,8 @@ void MultibandEngine::reserveLocked(int maxBlock)
         complete &= sum.size() >= bytes;
     }
     alignment.reserve(requestedRate.load(), maxBlock);
+    for (GainMeter& meter : meters)
+        meter.reserve(requestedRate.load(), maxBlock);
     if (complete)
         blockCapacity = maxBlock;
 }
@@ -86,6 +90,8 @@ void MultibandEngine::restartLocked(Crossover::Garbage& garbage)
     // whole latency is the pass-through latency (as far as the maximizers allow).
     crossover.restart(garbage, designed ? 0 : std::max(0, passThroughLatency - alignment.latency()));
     alignment.restart();
+    for (GainMeter& meter : meters)
+        meter.restart();
     for (int b = 0; b < kBands; ++b)
         gates[b].reset(bandOn[b].load(std::memory_order_relaxed));
     updateLatency();
@@ -289,6 +295,12 @@ void MultibandEngine::processPiece(const float* const* in, float* const* out, in
     }
     // The crossover takes the input before any output is written, so hosts
     // that process in place are safe.
+    // Metering switched back on starts from a clean history.
+    const bool meterNow = metering.load(std::memory_order_relaxed);
+    if (meterNow && !metered)
+        for (GainMeter& meter : meters)
+            meter.restart();
+    metered = meterNow;
     float** bands[kBands] = {};
     if (crossover.process(in, n, bands))
         mixBands(bands, out, n);
@@ -305,15 +317,24 @@ void MultibandEngine::mixBands(float** const (&bands)[kBands], float* const* out
     zero(sum, n);
     for (int b = 0; b < kBands; ++b) {
         // A missing maximizer passes its band through unchanged.
-        if (!runner.run(b, bands[b], out, n))
+        if (!runMetered(b, bands[b], out, n))
             copy(out, bands[b], n);
         alignment.delay(b, out, n);
         gates[b].target(bandOn[b].load(std::memory_order_relaxed));
         gates[b].mixInto(sum, out, n);
     }
     alignment.fade(sum, n);
-    if (!runner.run(kMaster, sum, out, n))
+    if (!runMetered(kMaster, sum, out, n))
         copy(out, sum, n);
+}
+
+bool MultibandEngine::runMetered(int instance, float* const* in, float* const* out, int n)
+{
+    if (!runner.run(instance, in, out, n))
+        return false;
+    if (metered)
+        meters[instance].measure(in, out, n, alignment.instanceLatency(instance), runner.driveDb(instance));
+    return true;
 }
 
 // For a block the crossover cannot fill (memory ran out): the maximizers keep
@@ -324,7 +345,7 @@ void MultibandEngine::processSilence(float* const* out, int n)
     zero(silence, n);
     bool master = false;
     for (int i = 0; i < kInstances; ++i)
-        master = runner.run(i, silence, out, n) && i == kMaster;
+        master = runMetered(i, silence, out, n) && i == kMaster;
     if (!master)
         zero(out, n);
 }

@@ -3,7 +3,8 @@
 // and the sum of the bands switched on through the master (both through a
 // BandRunner the caller supplies), keeps the bands aligned when the
 // maximizers delay them differently (BandAlignment), fades band switches, and
-// designs and publishes crossover changes while the audio plays.
+// designs and publishes crossover changes while the audio plays. It meters
+// the gain every maximizer applies (GainMeter), readable from any thread.
 //
 // Latency: T (the crossover's common delay) + the largest band maximizer's
 // latency + the master's. It is recomputed under the effect lock whenever a
@@ -26,6 +27,7 @@
 #include "crossover/GainRamp.h"
 #include "crossover/GrowableBuffer.h"
 #include "plugin/BandAlignment.h"
+#include "plugin/GainMeter.h"
 #include "plugin/Platform.h"
 
 #include <atomic>
@@ -42,6 +44,9 @@ public:
     virtual bool run(int instance, float* const* in, float* const* out, int n) = 0;
     // The instance's latency in frames as of now (0 when there is none).
     virtual int latency(int instance) = 0;
+    // The gain in dB the instance adds before it limits, where known: its
+    // gain meter counts the reduction from there.
+    virtual float driveDb(int /*instance*/) { return 0.0f; }
 
 protected:
     ~BandRunner() = default;
@@ -104,6 +109,12 @@ public:
     // One block; in and out may alias. Inputs may be null (silence).
     void process(const float* const* in, float* const* out, int n);
 
+    // The gain reduction instance `instance` (kMaster: the master) applied,
+    // as of the last block; any thread.
+    GainMeter::Reading gainReduction(int instance) const { return meters[instance].reading(); }
+    // Metering on (the default) or off; off, the readings stay where they are.
+    void setMetering(bool on) { metering.store(on, std::memory_order_relaxed); }
+
     // Delay from input to output in frames, as last handed to the listener.
     int latency() const { return latencyNow.load(); }
     // The settings of the newest design published. Takes the effect lock.
@@ -137,6 +148,8 @@ private:
     void processPiece(const float* const* in, float* const* out, int n);
     void mixBands(float** const (&bands)[kBands], float* const* out, int n);
     void processSilence(float* const* out, int n);
+    // Runs instance i from in into out; false when there is none.
+    bool runMetered(int instance, float* const* in, float* const* out, int n);
     bool followLatencies(bool atOnce);
     void updateLatency();
 
@@ -147,6 +160,9 @@ private:
     // Under the effect lock.
     Crossover crossover;
     BandAlignment alignment;
+    GainMeter meters[kInstances];
+    std::atomic<bool> metering{true};
+    bool metered = true; // whether the last block was metered
     GainRamp gates[kBands];
     GrowableBuffer sums[2];
     int blockCapacity = 0;
@@ -181,6 +197,8 @@ void MultibandEngine::setSampleRate(float rate, const float (&hz)[kCrossovers], 
     {
         Platform::ScopedLock hold(effectLock);
         alignment.reserve(rate, blockCapacity);
+        for (GainMeter& meter : meters)
+            meter.reserve(rate, blockCapacity);
         for (GainRamp& gate : gates)
             gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));
         restartLocked(garbage);

@@ -31,11 +31,14 @@ CrossoverSettings settingsAt(float rate, float firstHz = 200.0f, int firstStep =
 }
 
 // Maximizers that report the latencies a test sets; with `delays` they also
-// delay their input by that much, as a real lookahead does.
+// delay their input by that much, as a real lookahead does. Each applies its
+// fixed gain and reports its drive.
 struct PlainRunner : BandRunner
 {
     std::array<std::atomic<int>, MultibandEngine::kInstances> latencies{};
     bool delays = false;
+    std::array<float, MultibandEngine::kInstances> gains{1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+    std::array<float, MultibandEngine::kInstances> drives{};
     std::array<std::array<std::vector<float>, 2>, MultibandEngine::kInstances> history;
 
     bool run(int instance, float* const* in, float* const* out, int n) override
@@ -48,12 +51,13 @@ struct PlainRunner : BandRunner
             {
                 past.push_back(in[c][i]);
                 const long at = static_cast<long>(past.size()) - 1 - delay;
-                out[c][i] = at >= 0 ? past[static_cast<std::size_t>(at)] : 0.0f;
+                out[c][i] = at >= 0 ? gains[static_cast<std::size_t>(instance)] * past[static_cast<std::size_t>(at)] : 0.0f;
             }
         }
         return true;
     }
     int latency(int instance) override { return latencies[static_cast<std::size_t>(instance)].load(); }
+    float driveDb(int instance) override { return drives[static_cast<std::size_t>(instance)]; }
 };
 
 struct Told : LatencyListener
@@ -316,4 +320,41 @@ TEST(Engine, BandsWhoseMaximizersDelayThemDifferentlyReachTheSumTogether)
     for (int c = 0; c < 2; ++c)
         for (std::size_t t = 0; t < output[0].size(); ++t)
             ASSERT_EQ(output[c][t], t < 1037 ? 0.0f : reference[c][t - 1037]) << t;
+}
+
+TEST(Engine, GainMetersReadTheReductionEachMaximizerApplies)
+{
+    // Maximizers delaying by 0 to 1000 frames apply fixed gains to a steady
+    // tone; each meter reads the reduction from its drive (0 for the bands
+    // the tone does not reach, whatever their gain).
+    using Instances = std::array<float, MultibandEngine::kInstances>;
+    const struct
+    {
+        const char* what;
+        double hz;
+        Instances gains, drives, expected;
+    } cases[] = {
+        {"band 3 at half its level", 2000.0, {1, 1, 0.5f, 1, 1, 1}, {}, {0, 0, 6.0206f, 0, 0, 0}},
+        {"the master driven 6 dB, raised 3 dB", 2000.0, {1, 1, 1, 1, 1, 1.4125375f}, {0, 0, 0, 0, 0, 6}, {0, 0, 0, 0, 0, 3}},
+        {"an idle band reads 0", 100.0, {0.5f, 1, 1, 1, 0.25f, 1}, {}, {6.0206f, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        rig.runner.delays = true;
+        const std::array<int, MultibandEngine::kInstances> latencies = {0, 100, 250, 500, 1000, 37};
+        for (std::size_t i = 0; i < latencies.size(); ++i)
+            rig.runner.latencies[i].store(latencies[i]);
+        rig.runner.gains = c.gains;
+        rig.runner.drives = c.drives;
+        rig.start(44100.0f);
+        rig.run(tone(44100.0f, c.hz, 1.0), -600);
+        for (int i = 0; i < MultibandEngine::kInstances; ++i)
+        {
+            const GainMeter::Reading reading = rig.engine.gainReduction(i);
+            EXPECT_NEAR(reading.blockDb, c.expected[static_cast<std::size_t>(i)], 0.1) << i;
+            EXPECT_NEAR(reading.holdDb, c.expected[static_cast<std::size_t>(i)], 0.1) << i;
+        }
+    }
 }
