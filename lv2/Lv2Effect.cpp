@@ -1,12 +1,16 @@
 #include "lv2/Lv2Effect.h"
 
+#include "vst/GainMeterCall.h"
+
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 Lv2Effect::Lv2Effect(const PluginDescription& plugin, VstPluginMainProc entry, double rate)
     : plugin(plugin), sampleRate(static_cast<float>(rate)), controlInputs(plugin.controlCount(), nullptr),
-      appliedValues(plugin.controlCount(), std::numeric_limits<float>::quiet_NaN())
+      appliedValues(plugin.controlCount(), std::numeric_limits<float>::quiet_NaN()),
+      meterOutputs(plugin.meters.size(), nullptr)
 {
     for (int c = 0; c < 2; ++c)
     {
@@ -70,6 +74,8 @@ void Lv2Effect::connectPort(std::uint32_t port, void* data)
         audioOutputs[port - plugin.audioOutput(0)] = static_cast<float*>(data);
     else if (port == plugin.latencyPort())
         latencyOutput = static_cast<float*>(data);
+    else if (port >= plugin.meterPort(0) && port < plugin.portCount())
+        meterOutputs[port - plugin.meterPort(0)] = static_cast<float*>(data);
 }
 
 // The controls connected now are the stream's initial state: set before the
@@ -169,4 +175,17 @@ void Lv2Effect::run(std::uint32_t frames)
     }
     if (latencyOutput != nullptr)
         *latencyOutput = static_cast<float>(loadInitialDelay(effect));
+    writeMeters();
+}
+
+// The peak-hold readings: a host reads the ports at its display rate, and
+// the hold keeps what happened between its reads.
+void Lv2Effect::writeMeters()
+{
+    GainMeterReadings readings{};
+    if (meterOutputs.empty() || !GainMeterCall::read(effect, readings))
+        return;
+    for (std::size_t i = 0; i < meterOutputs.size() && i < std::size(readings.holdDb); ++i)
+        if (meterOutputs[i] != nullptr)
+            *meterOutputs[i] = readings.holdDb[i];
 }

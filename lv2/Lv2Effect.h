@@ -4,7 +4,8 @@
 // value changed since the last run), runs the audio through processReplacing
 // in chunks of at most kMaxChunk frames and copies the record's initialDelay
 // into the latency port after every run, so the port follows latency changes
-// the effect makes while running.
+// the effect makes while running; the meter ports, where the plug-in has
+// them, get the effect's gain meters (GainMeterCall) after every run too.
 //
 // Threads follow the LV2 classes: the constructor, activate, deactivate and
 // the destructor never run concurrently with run(); connectPort and run come
@@ -69,6 +70,7 @@ private:
     // `mayDefer` and there is one.
     void applyControls(bool mayDefer);
     void processChunk(std::uint32_t offset, std::uint32_t frames);
+    void writeMeters();
 
     const PluginDescription& plugin;
     float sampleRate;
@@ -85,6 +87,7 @@ private:
     const float* audioInputs[2] = {};
     float* audioOutputs[2] = {};
     float* latencyOutput = nullptr;
+    std::vector<float*> meterOutputs;
 
     // Inputs are copied here first: the host may run in place, and the effect
     // expects separate input and output buffers. Unconnected outputs land in

@@ -37,6 +37,7 @@ PluginDescription makeMultiband()
     // thread.
     PluginDescription d = named("MultibandOrvexMaximizer", "Multiband Orvex Maximizer", false, true);
     d.controls = ParameterTable::multiband();
+    d.meters = ParameterTable::multibandMeters();
     return d;
 }
 

@@ -1,6 +1,7 @@
 // What an LV2 host learns about each plug-in, in one table per plug-in: URI,
 // name, the binary in its bundle, and the ports. Control ports come first and
-// port i drives VST parameter i; the audio ports and the latency output follow.
+// port i drives VST parameter i; the audio ports and the latency output
+// follow, then the meters (output control ports read through GainMeterCall).
 // The build generates the bundles' Turtle files from these tables, and the
 // adapter maps ports to parameters with them.
 #pragma once
@@ -23,11 +24,14 @@ struct PluginDescription
     // that they go through the host's worker thread where it offers one.
     bool controlsOnWorker;
     std::vector<ControlPort> controls;
+    // Output ports, one per maximizer instance in GainMeterCall's order.
+    std::vector<ControlPort> meters;
 
     std::uint32_t audioInput(int channel) const { return controlCount() + static_cast<std::uint32_t>(channel); }
     std::uint32_t audioOutput(int channel) const { return controlCount() + 2 + static_cast<std::uint32_t>(channel); }
     std::uint32_t latencyPort() const { return controlCount() + 4; }
-    std::uint32_t portCount() const { return controlCount() + 5; }
+    std::uint32_t meterPort(int meter) const { return controlCount() + 5 + static_cast<std::uint32_t>(meter); }
+    std::uint32_t portCount() const { return meterPort(0) + static_cast<std::uint32_t>(meters.size()); }
     std::uint32_t controlCount() const { return static_cast<std::uint32_t>(controls.size()); }
 };
 

@@ -118,7 +118,19 @@ void TurtleWriter::writePlugin(const PluginDescription& plugin, std::ostream& ou
         << "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
         << "        units:unit units:frame ;\n"
         << "        lv2:minimum 0 ;\n"
-        << "        lv2:maximum 1000000\n    ] .\n";
+        << "        lv2:maximum 1000000\n    ]";
+    for (std::size_t i = 0; i < plugin.meters.size(); ++i)
+    {
+        const ControlPort& meter = plugin.meters[i];
+        out << " , [\n        a lv2:ControlPort , lv2:OutputPort ;\n"
+            << "        lv2:index " << plugin.meterPort(static_cast<int>(i)) << " ;\n"
+            << "        lv2:symbol " << quoted(meter.symbol) << " ;\n"
+            << "        lv2:name " << quoted(meter.name) << " ;\n"
+            << "        units:unit " << unitTerm(meter.unit) << " ;\n"
+            << "        lv2:minimum " << decimal(meter.minimum) << " ;\n"
+            << "        lv2:maximum " << decimal(meter.maximum) << "\n    ]";
+    }
+    out << " .\n";
 }
 
 void TurtleWriter::writeControlPort(const ControlPort& port, std::uint32_t index, std::ostream& out)

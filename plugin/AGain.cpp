@@ -3,6 +3,7 @@
 #include "crossover/KernelDesign.h"
 #include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
+#include "vst/GainMeterCall.h"
 #include "vst/TextConversion.h"
 
 #include <algorithm>
@@ -303,6 +304,21 @@ bool AGain::getProductString(char* text)
 VstInt32 AGain::getVendorVersion()
 {
     return kVendorVersion;
+}
+
+VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float)
+{
+    static_assert(GainMeterCall::kInstances == kNumInstances, "one reading per instance");
+    if (index != GainMeterCall::kCode || ptr == nullptr || value < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
+        return 0;
+    auto* readings = static_cast<GainMeterReadings*>(ptr);
+    for (int i = 0; i < kNumInstances; ++i)
+    {
+        const GainMeter::Reading reading = engine.gainReduction(i);
+        readings->blockDb[i] = reading.blockDb;
+        readings->holdDb[i] = reading.holdDb;
+    }
+    return GainMeterCall::kCode;
 }
 
 void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)

@@ -62,6 +62,8 @@ public:
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
     VstInt32 getVendorVersion() override;
+    // Answers the gain meter call (GainMeterCall.h); 0 for anything else.
+    VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
 
 private:
     // For a forwarded parameter index (13..48): the instance slot serving it

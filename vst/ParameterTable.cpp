@@ -46,11 +46,30 @@ std::vector<Parameter> makeMultiband()
     }
     return list;
 }
+
+std::vector<Parameter> makeMultibandMeters()
+{
+    std::vector<Parameter> list;
+    for (int instance = 0; instance < ParameterTable::kMultibandInstances; ++instance)
+    {
+        const bool master = instance == ParameterTable::kMultibandInstances - 1;
+        const std::string number = std::to_string(instance + 1);
+        list.push_back({(master ? "M" : number) + ".GainRed", (master ? "m" : "b" + number) + "_gr",
+                        ParameterUnit::db, ParameterCurve::linear, 0.0f, 30.0f, 0.0f});
+    }
+    return list;
+}
 } // namespace
 
 const std::vector<Parameter>& ParameterTable::multiband()
 {
     static const std::vector<Parameter> list = makeMultiband();
+    return list;
+}
+
+const std::vector<Parameter>& ParameterTable::multibandMeters()
+{
+    static const std::vector<Parameter> list = makeMultibandMeters();
     return list;
 }
 

@@ -28,6 +28,10 @@ constexpr int kMaximizerId = ('O' << 24) | ('r' << 16) | ('v' << 8) | 'M';
 const std::vector<Parameter>& multiband();
 // Thresh, Ceiling, Release, Link, TruePeak, AutoRel.
 const std::vector<Parameter>& maximizer();
+// The multiband effect's meters, shown to LV2 hosts as output ports: the
+// gain reduction of each band maximizer and the master ("1.GainRed" ...
+// "M.GainRed", symbols b1_gr ... m_gr, dB).
+const std::vector<Parameter>& multibandMeters();
 // The list of the plug-in with this unique ID, or null for any other plug-in.
 const std::vector<Parameter>* ofPlugin(int uniqueId);
 } // namespace ParameterTable

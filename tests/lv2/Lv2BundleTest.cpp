@@ -46,10 +46,13 @@ public:
         handle = descriptor->instantiate(descriptor, rate, bundle.c_str(), features);
         for (const ControlPort& port : plugin.controls)
             controls.push_back(port.defaultValue);
+        meters.assign(plugin.meters.size(), -1.0f);
         if (handle == nullptr)
             return;
         for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
             descriptor->connect_port(handle, i, &controls[i]);
+        for (std::size_t i = 0; i < meters.size(); ++i)
+            descriptor->connect_port(handle, plugin.meterPort(static_cast<int>(i)), &meters[i]);
         descriptor->connect_port(handle, plugin.latencyPort(), &latency);
         descriptor->activate(handle);
     }
@@ -114,6 +117,7 @@ public:
 
     const PluginDescription& plugin;
     std::vector<float> controls;
+    std::vector<float> meters;
     float latency = -1.0f;
 
 private:
@@ -306,5 +310,42 @@ TEST(Lv2Bundle, AStreamStartsAtItsControlsWithoutFadingOverFromTheDefaults)
                 ASSERT_NEAR(peak, 0.25f, 0.01f) << "window at " << from - start;
             }
         }
+}
+} // namespace
+
+namespace
+{
+TEST(Lv2Bundle, GainReductionPortsShowWhatEachMaximizerTakesOff)
+{
+    // Uniform noise peaking at `peak`; the master's input is the band sum,
+    // which is the input (the crossovers sum flat): a master ceiling of -9 dB
+    // takes 9 + 20 log10(0.7) = 5.90 dB off peaks of 0.7 (within 0.1 dB). A band's ceiling far under its level limits
+    // that band alone.
+    const struct
+    {
+        const char* what;
+        std::vector<std::pair<const char*, float>> settings;
+        float peak;
+        std::vector<std::pair<float, float>> ranges; // per meter: lowest and highest reading
+    } cases[] = {
+        {"nothing over a ceiling", {}, 0.5f, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}},
+        {"the master 5.9 dB over", {{"m_ceiling", -9.0f}}, 0.7f, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {5.8f, 6.0f}}},
+        {"band 2 far over", {{"b2_ceiling", -30.0f}}, 0.5f, {{0, 0}, {3, 30}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Lv2Host host(multibandDescription(), 48000.0);
+        ASSERT_TRUE(host.ready());
+        ASSERT_EQ(host.meters.size(), c.ranges.size());
+        for (const auto& [symbol, value] : c.settings)
+            host.control(symbol) = value;
+        host.render(noise(24000, c.peak, 9), [] { return 512u; });
+        for (std::size_t i = 0; i < c.ranges.size(); ++i)
+        {
+            EXPECT_GE(host.meters[i], c.ranges[i].first) << host.plugin.meters[i].symbol;
+            EXPECT_LE(host.meters[i], c.ranges[i].second) << host.plugin.meters[i].symbol;
+        }
+    }
 }
 } // namespace
