@@ -1,6 +1,7 @@
 #include "PluginInstance.h"
 
 #include "HostError.h"
+#include "vst/GainMeterCall.h"
 
 #include <algorithm>
 #include <cstring>
@@ -132,4 +133,14 @@ void PluginInstance::process(float** inputs, float** outputs, int frames)
     for (int channel = 0; channel < effect->numOutputs; ++channel)
         std::fill(outputs[channel], outputs[channel] + frames, 0.0f);
     effect->process(effect, inputs, outputs, frames);
+}
+
+bool PluginInstance::gainMeters(std::array<float, 6>& blockDb) const
+{
+    static_assert(GainMeterCall::kInstances == 6, "five bands and the master");
+    GainMeterReadings readings{};
+    if (!GainMeterCall::read(effect, readings))
+        return false;
+    std::copy(std::begin(readings.blockDb), std::end(readings.blockDb), blockDb.begin());
+    return true;
 }

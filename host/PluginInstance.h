@@ -10,6 +10,7 @@
 #include "AEffect.h"
 #include "PluginLibrary.h"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,11 @@ public:
     // hold numInputs() and numOutputs() channel pointers. Effects that only
     // accumulate get zeroed outputs first.
     void process(float** inputs, float** outputs, int frames);
+
+    // The deepest gain reduction of each band and the master in the last
+    // block, through the multiband effect's own call; false for any other
+    // plug-in (which has no band meters).
+    bool gainMeters(std::array<float, 6>& blockDb) const;
 
     const AEffect* record() const { return effect; }
 

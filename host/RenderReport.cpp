@@ -14,6 +14,29 @@ std::string RenderReport::number(double value, int decimals)
     return text;
 }
 
+namespace
+{
+// "  gain reduction  mean dB  max dB  limiting" and a row per band and the master.
+std::string gainReductionRows(const GainReductionSummary& summary)
+{
+    if (!summary.present)
+        return "";
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-15s %8s %8s %9s\n", "gain reduction", "mean dB", "max dB", "limiting");
+    std::string rows = line;
+    for (int i = 0; i < GainReductionSummary::kInstances; ++i)
+    {
+        const auto at = static_cast<std::size_t>(i);
+        const std::string what = i == GainReductionSummary::kInstances - 1 ? "master" : "band " + std::to_string(i + 1);
+        std::snprintf(line, sizeof line, "  %-15s %8s %8s %7s %%\n", what.c_str(),
+                      RenderReport::number(summary.meanDb[at], 2).c_str(), RenderReport::number(summary.maxDb[at], 2).c_str(),
+                      RenderReport::number(100.0 * summary.limitingShare[at], 1).c_str());
+        rows += line;
+    }
+    return rows;
+}
+} // namespace
+
 std::string RenderReport::format(const std::string& input, const std::string& output, const RenderResult& result)
 {
     auto row = [](const char* what, const LoudnessStats& stats) {
@@ -28,6 +51,6 @@ std::string RenderReport::format(const std::string& input, const std::string& ou
                   "true dBTP");
     return input + " -> " + output + " (" + SoundFormat::describe(result.outputFormat) + ", " +
            std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" + header +
-           row("before", result.before) + row("after", result.after) +
+           row("before", result.before) + row("after", result.after) + gainReductionRows(result.gainReduction) +
            (result.inputDamage.empty() ? "" : "  input truncated: " + result.inputDamage + "\n");
 }

@@ -77,6 +77,9 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         wordLength.emplace(bits, dither);
     WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse, wordLength);
     std::int64_t skip = result.latency;
+    GainReductionStats reduction;
+    std::array<float, GainReductionSummary::kInstances> blockDb{};
+    bool metered = true; // until the plug-in does not answer
     while (BlockRing::Block* source = in.next())
     {
         if (cancel && cancel->load(std::memory_order_relaxed))
@@ -85,6 +88,9 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         const std::int64_t frames = source->frames;
         instance.process(source->channels.data(), target->channels.data(), static_cast<int>(frames));
         target->frames = frames;
+        metered = metered && instance.gainMeters(blockDb);
+        if (metered)
+            reduction.add(blockDb, frames);
         target->skip = std::min(skip, frames);
         skip -= target->skip;
         out.publish();
@@ -96,6 +102,7 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     }
     result.before = in.finish();
     result.after = out.finish();
+    result.gainReduction = reduction.summary();
     result.inputDamage = integrity.damage.empty() ? reader.damage() : integrity.damage;
     result.inputWarning = integrity.warning;
     return result;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "Dither.h"
+#include "GainReductionStats.h"
 #include "LoudnessMeter.h"
 #include "ParameterResolver.h"
 #include "PluginLibrary.h"
@@ -34,6 +35,7 @@ struct RenderResult
     int outputFormat = 0;
     LoudnessStats before{};
     LoudnessStats after{};
+    GainReductionSummary gainReduction; // the plug-in's band meters, where it has them
     std::string inputDamage;  // why the input was not whole (rendered as far as it goes), or empty
     std::string inputWarning; // what follows its audio that is not a known chunk, or empty
 };

@@ -294,6 +294,44 @@ TEST(HostRender, ReportsLoudnessAndPeaksBeforeAndAfter)
     EXPECT_NEAR(r.after.integratedLufs, after, 0.1);
 }
 
+#ifdef ORVEX_MULTIBAND_PLUGIN
+TEST(HostRender, ReportsEachBandsGainReductionWhereThePluginHasMeters)
+{
+    // A 1 kHz sine at 0.5 (-6.02 dBFS) under a master ceiling of -12 dB: the
+    // master takes 5.98 dB off for as long as the tone lasts, the bands
+    // nothing. The test plug-in has no band meters.
+    ScratchDir dir;
+    Audio tone;
+    tone.rate = 48000;
+    for (int n = 0; n < 48000 * 2; ++n)
+        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
+    writeAudio(dir.file("tone.wav"), tone);
+    const struct
+    {
+        std::string plugin;
+        bool present;
+    } rows[] = {{ORVEX_MULTIBAND_PLUGIN, true}, {pluginPath(), false}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.plugin);
+        const std::vector<ParameterSetting> settings =
+            row.present ? std::vector<ParameterSetting>{{"M.Ceiling", "-12dB"}} : std::vector<ParameterSetting>{};
+        const RenderResult r = Renderer(PluginLibrary::load(row.plugin), settings, 512)
+                                   .render(dir.file("tone.wav"), dir.file("out.wav"));
+        const GainReductionSummary& gr = r.gainReduction;
+        ASSERT_EQ(gr.present, row.present);
+        if (!row.present)
+            continue;
+        const double master = 12.0 + 20.0 * std::log10(0.5);
+        EXPECT_NEAR(gr.maxDb[5], master, 0.1);
+        EXPECT_GT(gr.limitingShare[5], 0.9);
+        EXPECT_NEAR(gr.meanDb[5], master * gr.limitingShare[5], 0.1);
+        for (int band = 0; band < 5; ++band)
+            EXPECT_EQ(gr.maxDb[static_cast<std::size_t>(band)], 0.0) << band;
+    }
+}
+#endif
+
 // |G sum w[k] e^(-i w k)| of the bands switched on, in dB.
 double analyticDb(double hz, double rate, double gainDb, const std::vector<bool>& bands)
 {
