@@ -272,16 +272,22 @@ TEST(HostRender, SampleFormatCanBeChosenAndIntegerOutputClips)
     EXPECT_THROW(renderer({}, 512, SF_FORMAT_FLOAT).render(dir.file("in.wav"), dir.file("out.flac")), HostError);
 }
 
+// A 1 kHz sine of amplitude 0.5 on both channels at 48 kHz.
+Audio stereoTone(int seconds)
+{
+    Audio tone;
+    tone.rate = 48000;
+    for (int n = 0; n < 48000 * seconds; ++n)
+        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
+    return tone;
+}
+
 TEST(HostRender, ReportsLoudnessAndPeaksBeforeAndAfter)
 {
     // A 1 kHz sine of amplitude 0.5 on both channels: -6.02 dBFS peak, and
     // -6.02 LUFS (a full-scale 1 kHz sine in one channel reads -3.01 LUFS).
     ScratchDir dir;
-    Audio tone;
-    tone.rate = 48000;
-    for (int n = 0; n < 48000 * 3; ++n)
-        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
-    writeAudio(dir.file("tone.wav"), tone);
+    writeAudio(dir.file("tone.wav"), stereoTone(3));
     // Band 1 alone at -6 dB: amplitude 0.5 * 0.5 * 10^(-6/20).
     const RenderResult r = renderer({{"Band2", "0"}, {"Band3", "0"}, {"Band4", "0"}, {"Band5", "0"}, {"Gain", "0.375"}})
                                .render(dir.file("tone.wav"), dir.file("out.wav"));
@@ -301,11 +307,7 @@ TEST(HostRender, ReportsEachBandsGainReductionWhereThePluginHasMeters)
     // master takes 5.98 dB off for as long as the tone lasts, the bands
     // nothing. The test plug-in has no band meters.
     ScratchDir dir;
-    Audio tone;
-    tone.rate = 48000;
-    for (int n = 0; n < 48000 * 2; ++n)
-        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
-    writeAudio(dir.file("tone.wav"), tone);
+    writeAudio(dir.file("tone.wav"), stereoTone(2));
     const struct
     {
         std::string plugin;
