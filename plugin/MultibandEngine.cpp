@@ -293,14 +293,14 @@ void MultibandEngine::processPiece(const float* const* in, float* const* out, in
         for (int b = 0; b < kBands; ++b)
             gates[b].reset(bandOn[b].load(std::memory_order_relaxed));
     }
-    // The crossover takes the input before any output is written, so hosts
-    // that process in place are safe.
     // Metering switched back on starts from a clean history.
     const bool meterNow = metering.load(std::memory_order_relaxed);
     if (meterNow && !metered)
         for (GainMeter& meter : meters)
             meter.restart();
     metered = meterNow;
+    // The crossover takes the input before any output is written, so hosts
+    // that process in place are safe.
     float** bands[kBands] = {};
     if (crossover.process(in, n, bands))
         mixBands(bands, out, n);
