@@ -120,7 +120,8 @@ void GainMeter::measure(const float* const* in, const float* const* out, int n, 
     float reduction = 0.0f;
     if (lowest < static_cast<std::int32_t>(kInfinityBits)) {
         const double gain = std::max(static_cast<double>(floatOf(static_cast<std::uint32_t>(lowest))), 1e-10);
-        reduction = static_cast<float>(std::clamp(driveDb - 20.0 * std::log10(gain), 0.0, static_cast<double>(kMaxDb)));
+        // max(0, ...) first: a reduction of -0 (no drive, unity gain) reads +0.
+        reduction = static_cast<float>(std::min(std::max(0.0, driveDb - 20.0 * std::log10(gain)), static_cast<double>(kMaxDb)));
     }
     const float fallen = holdDb.load(std::memory_order_relaxed) - kFallDbPerSecond * static_cast<float>(n) / rate;
     blockDb.store(reduction, std::memory_order_relaxed);

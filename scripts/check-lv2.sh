@@ -9,7 +9,9 @@
 #                 or below -6 dBFS
 #   jalv          a real host on a JACK server with the dummy driver (no sound
 #                 card): moving a slope while the multiband plug-in runs moves
-#                 its latency port (the change goes through the host's worker)
+#                 its latency port (the change goes through the host's worker);
+#                 a full-scale click (jack_metro) under a master ceiling of
+#                 -12 dB moves the m_gr meter port to 12 dB
 # Usage: scripts/check-lv2.sh LV2_DIR PROBE   (LV2_DIR holds the two bundles;
 # PROBE is the built lv2-latency-probe). With LV2_DIR "installed" the bundles
 # are found where LV2 hosts look by default and only the renders are checked.
@@ -124,4 +126,32 @@ if [ "$lv2_dir" != installed ]; then
         fail "jalv printed no latency: $transcript $(cat "$work/jackd.log")"
     [ "$last" -gt "$first" ] || fail "jalv: latency stayed $first after slope1 96: $transcript"
     echo "check-lv2: jalv on a dummy JACK server: slope1 96 moves the latency port $first -> $last"
+
+    # The meters: a full-scale metronome click (jack_metro) into the plug-in
+    # with the master's ceiling at -12 dB: m_gr reads about 12 dB, the bands 0.
+    JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1 jack_metro -n metro -b 240 -f 1000 -A 1.0 -D 200 \
+        >"$work/metro.log" 2>&1 &
+    metro=$!
+    trap 'kill "$metro" "$jack" 2>/dev/null; wait "$jack" 2>/dev/null; rm -rf "$work"' EXIT
+    metered() {
+        sleep 2
+        echo "set m_ceiling -12"
+        local ports
+        ports=$(JACK_DEFAULT_SERVER=$server jack_lsp)
+        for side in l r; do
+            JACK_DEFAULT_SERVER=$server jack_connect "$(echo "$ports" | grep '^metro:' | head -n 1)" \
+                "$(echo "$ports" | grep ":in_$side\$" | head -n 1)"
+        done
+        for _ in $(seq 12); do sleep 0.25; echo monitors; done
+    }
+    transcript=$(metered | JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1 timeout 60 \
+        jalv "${ns}MultibandOrvexMaximizer" 2>&1) || true
+    kill "$metro" 2>/dev/null || true
+    master=$(echo "$transcript" | sed -n 's/^[> ]*m_gr = \([0-9.]*\).*/\1/p' | tail -n 1)
+    bands=$(echo "$transcript" | sed -n 's/^[> ]*b[1-5]_gr = \([-0-9.]*\).*/\1/p' | tail -n 5 | sort -u | tr '\n' ' ')
+    [ -n "$master" ] || fail "jalv printed no m_gr: $transcript"
+    awk -v m="$master" 'BEGIN { exit !(m > 11.5 && m < 12.5) }' ||
+        fail "jalv: m_gr reads $master with a full-scale click under a -12 dB ceiling"
+    [ "$bands" = "0.000000 " ] || fail "jalv: band meters read $bands, not 0"
+    echo "check-lv2: jalv with a full-scale click: m_gr reads $master dB under a -12 dB ceiling, the bands 0"
 fi
