@@ -40,6 +40,21 @@ struct LimiterRunner : BandRunner
     Limiter limiters[MultibandEngine::kInstances];
 };
 
+// One second of stereo.
+using Second = std::vector<float>[2];
+
+void fillNoise(Second& second)
+{
+    std::mt19937 generator(1);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    for (auto& channel : second)
+    {
+        channel.resize(kRate);
+        for (float& s : channel)
+            s = noise(generator);
+    }
+}
+
 struct Silent : LatencyListener
 {
     void latencyChanged(int) override {}
@@ -58,16 +73,10 @@ void Engine(benchmark::State& state)
     engine.setSampleRate(kRate, hz, [] {});
     engine.restart([] {});
     engine.setMetering(state.range(0) != 0);
-    std::vector<float> in[2], out[2];
-    std::mt19937 generator(1);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    for (int c = 0; c < 2; ++c)
-    {
-        in[c].resize(kRate);
-        out[c].resize(kRate);
-        for (float& s : in[c])
-            s = noise(generator);
-    }
+    Second in, out;
+    fillNoise(in);
+    for (auto& channel : out)
+        channel.resize(kRate);
     for (auto _ : state)
     {
         for (int at = 0; at < kRate; at += kBlock)
@@ -89,16 +98,13 @@ void SixMetersAlone(benchmark::State& state)
     GainMeter meters[MultibandEngine::kInstances];
     for (GainMeter& meter : meters)
         meter.reserve(kRate, kBlock);
-    std::vector<float> in[2], out[2];
-    std::mt19937 generator(1);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    Second in, out;
+    fillNoise(in);
+    for (auto& channel : out)
+        channel.resize(kRate);
     for (int c = 0; c < 2; ++c)
-    {
-        in[c].resize(kRate);
-        out[c].resize(kRate);
-        for (std::size_t i = 0; i < in[c].size(); ++i)
-            out[c][i] = 0.5f * (in[c][i] = noise(generator));
-    }
+        for (int i = 0; i < kRate; ++i)
+            out[c][i] = 0.5f * in[c][i]; // 6.02 dB off every sample
     for (auto _ : state)
         for (int at = 0; at < kRate; at += kBlock)
         {
