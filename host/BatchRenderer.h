@@ -25,6 +25,10 @@ public:
     int run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
             bool showProgress) const;
 
+    // Why job `job` must not run (its output is an input, or an earlier
+    // job's output), or empty.
+    static std::string conflict(const std::vector<RenderJob>& jobs, std::size_t job);
+
 private:
     const Renderer& renderer;
     int threads;

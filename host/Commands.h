@@ -2,6 +2,7 @@
 // failures as "orvex: " lines on stderr (HostError is caught by main).
 #pragma once
 
+#include "BatchRenderer.h"
 #include "ParameterResolver.h"
 
 #include <ostream>
@@ -18,6 +19,15 @@ struct RenderOptions
     int blockSize = 1024;
     int jobs = 0; // 0: one per core
     std::string format;
+    // Mastering to a target (any of these makes a render a mastering run).
+    std::string settingsFile;
+    std::string preset;
+    std::string target;   // "-14LUFS"
+    std::string truePeak; // "-1dBTP"
+    bool album = false;
+    std::string codec;    // "mp3:320"
+    bool codecSafe = false;
+    std::string report;   // JSON file
 };
 
 struct MeasureOptions
@@ -35,6 +45,9 @@ struct MeasureOptions
 class Commands
 {
 public:
+    // Exit status of a render that wrote its files but missed a target.
+    static constexpr int kMissedTargetStatus = 3;
+
     static int info(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);
     static int render(const RenderOptions& options, std::ostream& out, std::ostream& err);
     static int measure(const MeasureOptions& options, std::ostream& out);
@@ -46,6 +59,9 @@ public:
     static std::string outputFor(const std::string& input, const std::string& outDir);
 
 private:
+    static int master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,
+                      const std::vector<ParameterSetting>& settings, int sampleFormat,
+                      const std::vector<RenderJob>& jobs, int threads, std::ostream& out, std::ostream& err);
     // For `info`: the inner maximizer found beside the plug-in, if any.
     static void describeInner(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);
 };

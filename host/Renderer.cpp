@@ -9,6 +9,8 @@
 #include "WriteBehind.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <sys/stat.h>
 
 namespace
@@ -31,7 +33,7 @@ Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSett
 }
 
 RenderResult Renderer::render(const std::string& input, const std::string& output, const Progress& progress,
-                              const std::atomic<bool>* cancel) const
+                              const std::atomic<bool>* cancel, const RenderPass& pass) const
 {
     if (sameFile(input, output))
         throw HostError("refusing to overwrite the input " + input + "; choose another output");
@@ -45,18 +47,24 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     if (instance.numOutputs() < 1 || instance.numInputs() < 0)
         throw HostError("plug-in has no audio outputs: " + library->path());
     ParameterResolver(instance).apply(settings);
+    ParameterResolver(instance).apply(pass.settings);
 
     RenderResult result;
     result.latency = std::max(instance.latency(), 0); // read after the settings: they may change it
     const int outChannels = std::min(instance.numOutputs(), 2);
     result.outputFormat =
         SoundFormat::forOutput(reader.format(), output, sampleFormat, outChannels, reader.sampleRate());
-    SoundFileWriter writer(output, result.outputFormat, outChannels, reader.sampleRate());
+    std::optional<SoundFileWriter> writer;
+    if (pass.write)
+        writer.emplace(output, result.outputFormat, outChannels, reader.sampleRate());
 
     // Reading, writing and measuring run on two threads of their own; this
     // thread only hands blocks to the plug-in and on.
-    ReadAhead in(reader, instance.numInputs(), block, result.latency, analyse);
-    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse);
+    const Analysis analysis = analyse ? pass.analysis : Analysis::none;
+    ReadAhead in(reader, instance.numInputs(), block, result.latency, analysis,
+                 static_cast<float>(std::pow(10.0, pass.gainDb / 20.0)));
+    WriteBehind out(writer ? &*writer : nullptr, instance.numOutputs(), outChannels, block, reader.sampleRate(),
+                    analysis, pass.tap);
     std::int64_t skip = result.latency;
     while (BlockRing::Block* source = in.next())
     {
@@ -77,5 +85,10 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     }
     result.before = in.finish();
     result.after = out.finish();
+    if (writer && (!pass.keep || pass.keep(result)))
+    {
+        writer->commit();
+        result.written = true;
+    }
     return result;
 }

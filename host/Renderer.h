@@ -18,6 +18,7 @@
 #include "LoudnessMeter.h"
 #include "ParameterResolver.h"
 #include "PluginLibrary.h"
+#include "WriteBehind.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,8 +32,22 @@ struct RenderResult
     std::int64_t frames = 0;
     int latency = 0;
     int outputFormat = 0;
+    bool written = false; // the output file was committed
     LoudnessStats before{};
     LoudnessStats after{};
+};
+
+// How one render differs from the renderer's plain one: a pass of a search
+// for settings renders without writing and measures only what it needs.
+struct RenderPass
+{
+    double gainDb = 0.0;                    // a plain gain before the plug-in
+    std::vector<ParameterSetting> settings; // applied after the renderer's own
+    bool write = true;                      // false: the output is measured only
+    Analysis analysis = Analysis::full;     // (the renderer's `analyse` off: none)
+    WriteBehind::Tap tap;                   // also sees the output (a codec check)
+    // Asked before the output is committed; false discards it.
+    std::function<bool(const RenderResult&)> keep;
 };
 
 class Renderer
@@ -50,7 +65,7 @@ public:
     // left as it was). `progress` receives input frames as they are consumed;
     // a set `cancel` flag stops the render with an "interrupted" error.
     RenderResult render(const std::string& input, const std::string& output, const Progress& progress = {},
-                        const std::atomic<bool>* cancel = nullptr) const;
+                        const std::atomic<bool>* cancel = nullptr, const RenderPass& pass = {}) const;
 
     int blockSize() const { return block; }
 
