@@ -14,36 +14,6 @@ namespace
 {
 using namespace HostTest;
 
-struct Outcome
-{
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// Runs `sh -c "<prefix> orvex <args>"` in dir, capturing both streams.
-Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "",
-              const std::string& executable = ORVEX_EXECUTABLE)
-{
-    const std::string out = dir.file(".stdout");
-    const std::string err = dir.file(".stderr");
-    const std::string command = "cd '" + dir.path + "' && " + prefix + " '" + executable + "' " + args +
-                                " >'" + out + "' 2>'" + err + "' </dev/null";
-    const int raw = std::system(("sh -c \"" + command + "\"").c_str());
-    Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return run;
-}
-
 std::string gain() { return "--plugin " + pluginPath(); }
 
 // One "orvex: " line per failure, nothing else on stderr.
