@@ -69,20 +69,22 @@ struct CodecRoundTrip::Memory
     static SF_VIRTUAL_IO io() { return {length, seek, read, write, tell}; }
 };
 
-CodecRoundTrip::Codec CodecRoundTrip::parse(const std::string& spec)
+CodecRoundTrip::Codec CodecRoundTrip::parse(const std::string& spec, int channels)
 {
     const auto colon = spec.find(':');
     const std::string name = spec.substr(0, colon);
     const std::string value = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
-    constexpr const char* kAccepted = "use mp3:KBPS (32-320), opus:KBPS (6-256) or vorbis:QUALITY (0-10)";
+    constexpr const char* kAccepted = "use mp3:KBPS (32-320), opus:KBPS (6-256 a channel) or vorbis:QUALITY (0-10)";
     // libsndfile's compression level spans each codec's range of rates:
-    // MP3 320 to 32 kbit/s, Opus 256 to 6 kbit/s per stream, Vorbis
+    // MP3 320 to 32 kbit/s, Opus 256 to 6 kbit/s a channel, Vorbis
     // quality 1 to 0.
+    const double perChannel = std::max(channels, 1);
     if (name == "mp3")
         return {SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III,
                 (320.0 - number(value, {32, 320}, spec, kAccepted)) / (320.0 - 32.0), SF_BITRATE_MODE_CONSTANT};
     if (name == "opus")
-        return {SF_FORMAT_OGG | SF_FORMAT_OPUS, (256.0 - number(value, {6, 256}, spec, kAccepted)) / (256.0 - 6.0),
+        return {SF_FORMAT_OGG | SF_FORMAT_OPUS,
+                (256.0 - number(value, {6 * perChannel, 256 * perChannel}, spec, kAccepted) / perChannel) / (256.0 - 6.0),
                 SF_BITRATE_MODE_CONSTANT};
     if (name == "vorbis")
         return {SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1.0 - number(value, {0, 10}, spec, kAccepted) / 10.0, -1};
@@ -93,7 +95,7 @@ CodecRoundTrip::CodecRoundTrip(const std::string& spec, int channelCount, int ra
     : memory(std::make_unique<Memory>()), channels(channelCount), sampleRate(rate),
       decoded(-std::numeric_limits<double>::infinity())
 {
-    const Codec codec = parse(spec);
+    const Codec codec = parse(spec, channels);
     SF_INFO info{};
     info.format = codec.format;
     info.channels = channels;

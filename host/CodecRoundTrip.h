@@ -3,9 +3,9 @@
 // Vorbis), then decoded, and the decoded stream's true peak read by the
 // host's own 16x meter, as a listener's player would reconstruct it.
 //
-// Specs: "mp3:KBPS" (constant bit rate, 32 to 320), "opus:KBPS" (6 to 256
-// per stream, constant bit rate; Opus runs at 8, 12, 16, 24 or 48 kHz only),
-// "vorbis:Q" (quality 0 to 10, variable bit rate).
+// Specs: "mp3:KBPS" (constant bit rate, 32 to 320), "opus:KBPS" (the whole
+// stream's, 6 to 256 a channel, constant bit rate; Opus runs at 8, 12, 16,
+// 24 or 48 kHz only), "vorbis:Q" (quality 0 to 10, variable bit rate).
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,7 @@ public:
         int bitrateMode;    // SF_BITRATE_MODE_*, or -1 to leave it
     };
     // Throws HostError saying what is accepted.
-    static Codec parse(const std::string& spec);
+    static Codec parse(const std::string& spec, int channels);
 
     // Throws HostError when libsndfile cannot encode this codec at this rate.
     CodecRoundTrip(const std::string& spec, int channels, int sampleRate);

@@ -19,7 +19,7 @@ namespace
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // The search stops this close to the target, inside the +-0.1 LU promised,
 // so that another meter's reading of the same file lands inside it too.
-constexpr double kSearchTolerance = 0.05;
+constexpr double kSearchTolerance = 0.07;
 constexpr double kPromisedTolerance = 0.1;
 constexpr int kSearchPasses = 10;
 // Attempts at writing with a lowered ceiling, and the smallest step after a
@@ -84,7 +84,7 @@ Mastering::Mastering(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSe
       options(std::move(masterOptions))
 {
     if (!options.codec.empty())
-        CodecRoundTrip::parse(options.codec);
+        CodecRoundTrip::parse(options.codec, 2);
 }
 
 LoudnessStats Mastering::measureInput(const std::string& path)

@@ -5,7 +5,7 @@
 // - Loudness: the drive, one offset in dB taken off all five band Thresholds
 //   the user's settings leave (their differences stay, within the Threshold
 //   range), is searched (DriveSearch) until the output's integrated loudness
-//   is within 0.05 LU of the target. Each pass renders without writing and
+//   is within 0.07 LU of the target. Each pass renders without writing and
 //   measures loudness only. Input already louder than the target is first
 //   turned down by a plain gain before the plug-in.
 // - True peak: the master Ceiling is the target with True peak on. The pass

@@ -8,6 +8,7 @@
 // spreads passing load on the machine evenly over the benchmarks).
 //
 // ORVEX_BENCH_PLUGIN selects the plug-in (default: the test gain plug-in).
+#include "BenchSummary.h"
 #include "PluginInstance.h"
 #include "Renderer.h"
 
@@ -16,7 +17,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -133,37 +133,6 @@ void BM_PluginAlone(benchmark::State& state)
 BENCHMARK(BM_RendererWholeFile)->ArgName("analyse")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_PluginAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-// Keeps each benchmark's real time per iteration for the summary: the median
-// of the repetitions when there are several, else the single run.
-class SummaryReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-        {
-            const std::string name =
-                run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians[name] = run.GetAdjustedRealTime() / 1e3;
-            else if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                singles[name] = run.GetAdjustedRealTime() / 1e3;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double seconds(const std::string& name) const
-    {
-        const auto median = medians.find(name);
-        if (median != medians.end())
-            return median->second;
-        const auto single = singles.find(name);
-        return single != singles.end() ? single->second : 0.0;
-    }
-
-private:
-    std::map<std::string, double> medians;
-    std::map<std::string, double> singles;
-};
 } // namespace
 
 int main(int argc, char** argv)
