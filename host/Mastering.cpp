@@ -6,6 +6,9 @@
 #include "ParallelFor.h"
 #include "PluginInstance.h"
 #include "SoundFileReader.h"
+#include "SoundFormat.h"
+
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -72,6 +75,20 @@ Thresholds readThresholds(const std::shared_ptr<PluginLibrary>& library, const s
     return thresholds;
 }
 
+// dB a true peak at `peakDb` may rise by when the samples are rounded to the
+// format's integers: an error of up to 1.5 steps a sample (half a step of
+// rounding, one of TPDF dither) through the meter's interpolator, whose
+// gain on any signal stays under 5 (the sum of its taps' magnitudes).
+double quantisationMargin(int format, double peakDb)
+{
+    const int bits = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16   ? 16
+                     : (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 ? 24
+                                                                        : 0;
+    if (bits == 0 || std::isnan(peakDb))
+        return 0.0;
+    return 20.0 * std::log10(1.0 + 5.0 * 1.5 * std::ldexp(1.0, 1 - bits) / std::pow(10.0, peakDb / 20.0));
+}
+
 bool over(double value, double limit)
 {
     return !std::isnan(limit) && !(value <= limit);
@@ -81,7 +98,7 @@ bool over(double value, double limit)
 Mastering::Mastering(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> userSettings, int blockSize,
                      int sampleFormat, MasterOptions masterOptions)
     : library(lib), settings(userSettings), renderer(std::move(lib), std::move(userSettings), blockSize, sampleFormat),
-      options(std::move(masterOptions))
+      sampleFormat(sampleFormat), options(std::move(masterOptions))
 {
     if (!options.codec.empty())
         CodecRoundTrip::parse(options.codec, 2);
@@ -201,12 +218,19 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
 
     std::vector<LoudnessStats> inputs(jobs.size());
     std::vector<int> rates(jobs.size());
+    double margin = 0.0;
     eachFile([&](std::size_t job) {
         const std::string reason = BatchRenderer::conflict(jobs, job);
         if (!reason.empty())
             throw HostError(reason);
         inputs[job] = measureInput(jobs[job].input);
-        rates[job] = SoundFileReader(jobs[job].input).sampleRate();
+        const SoundFileReader reader(jobs[job].input);
+        rates[job] = reader.sampleRate();
+        const double own = quantisationMargin(
+            SoundFormat::forOutput(reader.format(), jobs[job].output, sampleFormat, 2, reader.sampleRate()),
+            target.truePeak);
+        const std::lock_guard<std::mutex> hold(failing);
+        margin = std::max(margin, own);
     });
     if (group.empty())
         return;
@@ -233,7 +257,11 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
                                     ? 0.0
                                     : *std::max_element(thresholds.values.begin(), thresholds.values.end()) - thresholds.lowest;
     double guess = std::isfinite(inputLoudness) ? target.loudness - (inputLoudness + gain) : 0.0;
-    double ceiling = target.truePeak;
+    // What is measured is the float output; integer samples are rounded
+    // after it. The ceiling and the check keep clear of the target by what
+    // the rounding can add to a true peak, so the file itself is under it.
+    const double truePeakLimit = target.truePeak - margin;
+    double ceiling = truePeakLimit;
     double drive = 0.0;
     int searchPasses = 0;
     DriveSearch::Result search;
@@ -277,7 +305,7 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
             }
             own.keep = [&](const RenderResult& result) {
                 decoded[job] = codec ? codec->decodedTruePeakDb() : kNaN;
-                fine[job] = !over(result.after.truePeakDb, target.truePeak) &&
+                fine[job] = !over(result.after.truePeakDb, truePeakLimit) &&
                             !(options.codecSafe && over(decoded[job], target.truePeak));
                 return fine[job] || last || options.album;
             };
@@ -311,7 +339,7 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
         outcome.ceilingDb = ceiling;
         outcome.passes += searchPasses;
         outcome.decodedTruePeakDb = decoded[job];
-        outcome.truePeakMet = !over(results[job].after.truePeakDb, target.truePeak);
+        outcome.truePeakMet = !over(results[job].after.truePeakDb, truePeakLimit);
         outcome.codecMet = !options.codecSafe || !over(decoded[job], target.truePeak);
         outcome.loudnessMet = !target.hasLoudness() || album ||
                               std::fabs(results[job].after.integratedLufs - target.loudness) <= kPromisedTolerance;

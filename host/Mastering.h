@@ -8,7 +8,8 @@
 //   is within 0.07 LU of the target. Each pass renders without writing and
 //   measures loudness only. Input already louder than the target is first
 //   turned down by a plain gain before the plug-in.
-// - True peak: the master Ceiling is the target with True peak on. The pass
+// - True peak: the master Ceiling is the target with True peak on (less what
+//   rounding to integer samples can add, for integer formats). The pass
 //   that writes measures the output's true peak (and, with a codec, the
 //   decoded true peak); when it is over, the file is not kept, the ceiling
 //   is lowered by the excess (at least 0.1 dB after a codec), the drive
@@ -80,5 +81,6 @@ private:
     std::shared_ptr<PluginLibrary> library;
     std::vector<ParameterSetting> settings;
     Renderer renderer;
+    int sampleFormat;
     MasterOptions options;
 };

@@ -114,7 +114,7 @@ TEST(HostMaster, ReachesTheLoudnessAndTruePeakTargets)
     };
     const Row rows[] = {
         {"demo mix, streaming", demoMix(6.0, 1.0f), "--preset streaming", -14.0, -1.0, false},
-        {"quiet piece, podcast", quietPiece(6.0), "--preset podcast", -16.0, -1.0, false},
+        {"quiet piece, podcast, 16 bits", quietPiece(6.0), "--preset podcast --format pcm16", -16.0, -1.0, false},
         {"quiet piece, own targets", quietPiece(6.0), "--target -20LUFS --true-peak -3dBTP --set M.Ceiling=0dB", -20.0, -3.0, false},
         {"loud demo mix, ATSC", demoMix(6.0, 2.0f), "--preset atsc-a85", -24.0, -2.0, true},
     };
