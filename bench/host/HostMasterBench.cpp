@@ -10,6 +10,7 @@
 // other work the CPU time is the steadier figure).
 //
 // ORVEX_BENCH_PLUGIN selects the plug-in (default: the built multiband one).
+#include "BenchFiles.h"
 #include "BenchSummary.h"
 #include "DemoSynth.h"
 #include "Mastering.h"
@@ -34,37 +35,9 @@ std::string pluginPath()
     return path && *path ? path : ORVEX_BENCH_MULTIBAND_PLUGIN;
 }
 
-struct Files
+const BenchFiles& files()
 {
-    Files()
-    {
-        char pattern[] = "/tmp/orvex-master-bench-XXXXXX";
-        folder = mkdtemp(pattern);
-        input = folder + "/in.wav";
-        output = folder + "/out.wav";
-        const std::vector<float> mix = DemoSynth(kRate, 20240611).render(kSeconds);
-        SF_INFO info{};
-        info.channels = 2;
-        info.samplerate = kRate;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE* file = sf_open(input.c_str(), SFM_WRITE, &info);
-        sf_writef_float(file, mix.data(), static_cast<sf_count_t>(mix.size() / 2));
-        sf_close(file);
-    }
-    ~Files()
-    {
-        std::remove(input.c_str());
-        std::remove(output.c_str());
-        rmdir(folder.c_str());
-    }
-    std::string folder;
-    std::string input;
-    std::string output;
-};
-
-const Files& files()
-{
-    static const Files instance;
+    static const BenchFiles instance(DemoSynth(kRate, 20240611).render(kSeconds), kRate, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     return instance;
 }
 

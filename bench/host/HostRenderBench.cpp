@@ -8,6 +8,7 @@
 // spreads passing load on the machine evenly over the benchmarks).
 //
 // ORVEX_BENCH_PLUGIN selects the plug-in (default: the test gain plug-in).
+#include "BenchFiles.h"
 #include "BenchSummary.h"
 #include "PluginInstance.h"
 #include "Renderer.h"
@@ -53,36 +54,9 @@ const std::vector<float>& audio()
     return samples;
 }
 
-struct Files
+const BenchFiles& files()
 {
-    Files()
-    {
-        char pattern[] = "/tmp/orvex-bench-XXXXXX";
-        folder = mkdtemp(pattern);
-        input = folder + "/in.wav";
-        output = folder + "/out.wav";
-        SF_INFO info{};
-        info.channels = 2;
-        info.samplerate = kRate;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        SNDFILE* file = sf_open(input.c_str(), SFM_WRITE, &info);
-        sf_writef_float(file, audio().data(), kFrames);
-        sf_close(file);
-    }
-    ~Files()
-    {
-        std::remove(input.c_str());
-        std::remove(output.c_str());
-        rmdir(folder.c_str());
-    }
-    std::string folder;
-    std::string input;
-    std::string output;
-};
-
-const Files& files()
-{
-    static const Files instance;
+    static const BenchFiles instance(audio(), kRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     return instance;
 }
 
