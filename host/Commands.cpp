@@ -258,7 +258,8 @@ int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginL
         if (!outcome.error.empty())
             err << "orvex: " << outcome.error << "\n";
         else if (i == jobs.size())
-            out << "album (" << jobs.size() << " files)\n" << MasterReport::text(outcome, master);
+            out << "album (" << jobs.size() << " files)\n"
+                << RenderReport::table(outcome.result.before, outcome.result.after) << MasterReport::text(outcome, master);
         else
             out << RenderReport::format(outcome.input, outcome.output, outcome.result) << MasterReport::text(outcome, master);
     }

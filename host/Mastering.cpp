@@ -320,7 +320,7 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
         bool codecOver = false;
         for (std::size_t job : group)
         {
-            excess = std::max(excess, results[job].after.truePeakDb - ceiling);
+            excess = std::max(excess, results[job].after.truePeakDb - truePeakLimit);
             if (options.codecSafe && over(decoded[job], target.truePeak))
             {
                 excess = std::max(excess, decoded[job] - target.truePeak);

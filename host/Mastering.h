@@ -11,10 +11,11 @@
 // - True peak: the master Ceiling is the target with True peak on (less what
 //   rounding to integer samples can add, for integer formats). The pass
 //   that writes measures the output's true peak (and, with a codec, the
-//   decoded true peak); when it is over, the file is not kept, the ceiling
-//   is lowered by the excess (at least 0.1 dB after a codec), the drive
-//   searched again and the output rendered again, a bounded number of times;
-//   the last attempt is kept whatever it reads.
+//   decoded true peak); when it is over, the file is not kept (an album's
+//   files are, and replaced), the ceiling is lowered by the excess (at least
+//   0.1 dB after a codec), the drive searched again and the output rendered
+//   again, a bounded number of times; the last attempt is kept whatever it
+//   reads.
 // - Album: one drive and one gain for all the files, the loudness being that
 //   of all their gating blocks together (one gated measurement of the set).
 //

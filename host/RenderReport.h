@@ -9,5 +9,7 @@ class RenderReport
 {
 public:
     static std::string format(const std::string& input, const std::string& output, const RenderResult& result);
+    // The loudness and peak rows alone.
+    static std::string table(const LoudnessStats& before, const LoudnessStats& after);
     static std::string number(double value, int decimals); // "-inf" for minus infinity
 };
