@@ -26,8 +26,6 @@ DriveSearch::Result DriveSearch::run(const std::function<double(double)>& measur
 {
     Result best;
     std::optional<Point> below, above, last;
-    double weightBelow = 1.0, weightAbove = 1.0; // Illinois: halved for an end kept twice
-    int lastSide = 0;                             // -1: the last point was below, +1: above
     double drive = std::clamp(firstGuess, lowest, highest);
     for (;;)
     {
@@ -48,18 +46,12 @@ DriveSearch::Result DriveSearch::run(const std::function<double(double)>& measur
             return best;
         if (point.error < 0.0)
         {
-            weightBelow = 1.0;
-            weightAbove *= lastSide < 0 ? 0.5 : 1.0;
-            lastSide = -1;
             below = point;
             if (drive >= highest)
                 return best; // out of reach: louder than the loudest drive
         }
         else
         {
-            weightAbove = 1.0;
-            weightBelow *= lastSide > 0 ? 0.5 : 1.0;
-            lastSide = 1;
             above = point;
             if (drive <= lowest)
                 return best; // out of reach: quieter than the softest drive
@@ -70,9 +62,7 @@ DriveSearch::Result DriveSearch::run(const std::function<double(double)>& measur
         {
             if (above->drive - below->drive < kNarrowest)
                 return best;
-            const double fb = below->error * weightBelow;
-            const double fa = above->error * weightAbove;
-            next = below->drive - fb * (above->drive - below->drive) / (fa - fb);
+            next = below->drive - below->error * (above->drive - below->drive) / (above->error - below->error);
             const double margin = 0.01 * (above->drive - below->drive);
             if (!(next > below->drive + margin && next < above->drive - margin))
                 next = 0.5 * (below->drive + above->drive);

@@ -1,9 +1,8 @@
 // Finds the drive (dB) at which a measure that rises with it (a render's
 // integrated loudness) meets a target, in as few measurements as it can:
 // secant steps from a first guess until the target is bracketed, then
-// regula falsi inside the bracket (the Illinois variant, so that a curved
-// measure cannot hold one end still), falling back to halving when a step
-// would leave the bracket.
+// regula falsi inside the bracket, falling back to halving when a step
+// would land at (or beyond) one of its ends.
 //
 // It stops within the tolerance, at the end of the drive range when the
 // target lies beyond it, when the bracket has shrunk to nothing (a measure
