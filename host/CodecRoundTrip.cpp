@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -100,11 +101,18 @@ CodecRoundTrip::CodecRoundTrip(const std::string& spec, int channelCount, int ra
     info.format = codec.format;
     info.channels = channels;
     info.samplerate = sampleRate;
+    constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+    if ((codec.format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS &&
+        std::find(std::begin(kOpusRates), std::end(kOpusRates), sampleRate) == std::end(kOpusRates))
+    {
+        resampler.emplace(channels, sampleRate, 48000);
+        info.samplerate = 48000;
+    }
     SF_VIRTUAL_IO io = Memory::io();
     if (sf_format_check(&info))
         memory->file = sf_open_virtual(&io, SFM_WRITE, &info, memory.get());
     if (!memory->file)
-        throw HostError("cannot encode '" + spec + "' at " + std::to_string(sampleRate) + " Hz with " +
+        throw HostError("cannot encode '" + spec + "' at " + std::to_string(info.samplerate) + " Hz with " +
                         std::to_string(channels) + " channels: " + sf_strerror(nullptr));
     if (codec.bitrateMode >= 0)
     {
@@ -123,7 +131,18 @@ CodecRoundTrip::~CodecRoundTrip()
 
 void CodecRoundTrip::encode(const float* interleaved, std::int64_t frames)
 {
-    if (memory->file && !finished && sf_writef_float(memory->file, interleaved, frames) != frames)
+    if (finished)
+        return;
+    if (!resampler)
+        return write(interleaved, frames);
+    resampled.clear();
+    resampler->process(interleaved, frames, resampled);
+    write(resampled.data(), static_cast<std::int64_t>(resampled.size()) / channels);
+}
+
+void CodecRoundTrip::write(const float* interleaved, std::int64_t frames)
+{
+    if (frames > 0 && sf_writef_float(memory->file, interleaved, frames) != frames)
         throw HostError(std::string("encoding failed: ") + sf_strerror(memory->file));
 }
 
@@ -136,6 +155,12 @@ double CodecRoundTrip::decodedTruePeakDb()
 {
     if (finished)
         return decoded;
+    if (resampler)
+    {
+        resampled.clear();
+        resampler->finish(resampled);
+        write(resampled.data(), static_cast<std::int64_t>(resampled.size()) / channels);
+    }
     finished = true;
     sf_close(memory->file);
     memory->file = nullptr;

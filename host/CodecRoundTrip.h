@@ -4,13 +4,18 @@
 // host's own 16x meter, as a listener's player would reconstruct it.
 //
 // Specs: "mp3:KBPS" (constant bit rate, 32 to 320), "opus:KBPS" (the whole
-// stream's, 6 to 256 a channel, constant bit rate; Opus runs at 8, 12, 16,
-// 24 or 48 kHz only), "vorbis:Q" (quality 0 to 10, variable bit rate).
+// stream's, 6 to 256 a channel, constant bit rate), "vorbis:Q" (quality 0 to
+// 10, variable bit rate). Opus codes at 8, 12, 16, 24 or 48 kHz only: other
+// rates are resampled to 48 kHz first (Resampler), as a service would.
 #pragma once
+
+#include "Resampler.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class CodecRoundTrip
 {
@@ -24,7 +29,7 @@ public:
     // Throws HostError saying what is accepted.
     static Codec parse(const std::string& spec, int channels);
 
-    // Throws HostError when libsndfile cannot encode this codec at this rate.
+    // Throws HostError when libsndfile cannot encode this codec.
     CodecRoundTrip(const std::string& spec, int channels, int sampleRate);
     ~CodecRoundTrip();
     CodecRoundTrip(const CodecRoundTrip&) = delete;
@@ -37,7 +42,11 @@ public:
 
 private:
     struct Memory;
+    void write(const float* interleaved, std::int64_t frames);
+
     std::unique_ptr<Memory> memory;
+    std::optional<Resampler> resampler;
+    std::vector<float> resampled;
     int channels;
     int sampleRate;
     double decoded;

@@ -172,6 +172,7 @@ TEST(HostMaster, ExitStatusSaysWhetherTheTargetsWereMet)
     const Row rows[] = {
         {"in.wav -o out.wav --preset ebu-r128", 0, true, ""},
         {"in.wav -o out.wav --target -2LUFS", 3, true, "MISSED loudness target -2.0 LUFS by -"},
+        {"in.wav -o out.wav --target -14LUFS --codec opus:96", 0, true, "opus:96 decoded -"}, // resampled to 48 kHz
         {"in.wav -o out.wav --target -14LUFS --settings bad.txt", 1, false, "bad.txt:2"},
         {"in.wav missing.wav --out-dir out --target -14LUFS", 1, true, "missing.wav"},
         {"in.wav -o out.wav --codec-safe", 1, false, "--codec-safe needs --codec"},
