@@ -3,10 +3,19 @@
 #            cpack makes a Debian package of it, dependencies from dpkg-shlibdeps.
 #   Windows: the DLL pair and an install note at the top of a zip, one per
 #            architecture (cpack in each MinGW build folder).
+#   The MIT licence: LICENSE beside the DLLs, and on Linux the Debian
+#   copyright file (machine-readable, its licence text made from LICENSE).
 if(WIN32)
     install(TARGETS MultibandOrvexMaximizer Orvex_Maximizer LIBRARY DESTINATION . RUNTIME DESTINATION .)
     install(FILES ${CMAKE_CURRENT_LIST_DIR}/WindowsInstall.txt DESTINATION . RENAME INSTALL.txt)
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 else()
+    file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+    string(STRIP "${licence}" licence)
+    string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+    string(REPLACE "\n" "\n " ORVEX_LICENSE_TEXT " ${licence}")
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/DebianCopyright.in ${CMAKE_BINARY_DIR}/copyright @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION share/doc/multiband-orvex-maximizer)
     install(TARGETS MultibandOrvexMaximizer Orvex_Maximizer LIBRARY DESTINATION lib/vst)
     if(TARGET MultibandOrvexMaximizer_lv2)
         foreach(plugin MultibandOrvexMaximizer Orvex_Maximizer)
@@ -27,6 +36,7 @@ set(CPACK_PACKAGE_VENDOR ylk)
 set(CPACK_PACKAGE_CONTACT "ylk")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Stereo five-band lookahead maximizer plug-in (VST 2.4, LV2) with the orvex command-line host")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

@@ -1,5 +1,7 @@
 #include "crossover/BandSplitter.h"
 
+#include "crossover/AudioThread.h"
+
 #include "dsp/Fft.h"
 
 #include <algorithm>
@@ -27,6 +29,9 @@ constexpr unsigned char kPartitionReal = PartitionedKernel::kPartitionReal;
 constexpr int kMaxFrames = INT_MAX / 8;
 
 int bytesOf(int frames) { return frames * kSampleBytes; }
+
+// Staging for one hop of input of two channels.
+long long scratchBytes(int fftSize) { return static_cast<long long>(fftSize) * kSampleBytes; }
 
 bool resizeExactly(GrowableBuffer& buffer, long long bytes)
 {
@@ -64,6 +69,11 @@ struct BandSplitter::Block
     bool silent = true;
     float* spectrum = nullptr;
 };
+
+BandSplitter::~BandSplitter()
+{
+    AudioThread::assertAway("the audio thread destroys no splitter");
+}
 
 BandSplitter::BandSplitter()
 {
@@ -117,7 +127,7 @@ void BandSplitter::restart()
     channelCount = -1;
     if (transformSize > 0) {
         prime();
-        resizeExactly(scratch, static_cast<long long>(transformSize) * 2 * kComplexBytes);
+        resizeExactly(scratch, scratchBytes(transformSize));
         return;
     }
     if (fixedDelay >= 0) {
@@ -137,9 +147,10 @@ bool BandSplitter::reserve(int maxBlock, int queued)
     const long long outputFrames = 2LL * (delay + hop() + 2LL * maxBlock) + transformSize / 4;
     const long long inputFrames = static_cast<long long>(queued) + delay + hop() + 2LL * maxBlock;
     const int longest = std::max(longestKernel, 1);
+    const int outputBytes = static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames));
     bool complete = true;
     for (int i = 0; i < kChannels; ++i) {
-        complete &= output[i].reserve(static_cast<int>(std::min<long long>(outputFrames * kSampleBytes, kMaxFrames)));
+        complete &= output[i].reserve(outputBytes);
         if (transformSize > 0) {
             // The queue moves on to a fresh chunk before the last one is read
             // out, so at least two full chunks are kept.
@@ -149,7 +160,24 @@ bool BandSplitter::reserve(int maxBlock, int queued)
             complete &= history[i].reserve(bytesOf(2 * (longest + maxBlock + queued)));
         }
     }
-    return complete;
+    if (!complete)
+        return false;
+    // Fresh storage is mapped in page by page as it is first written; written
+    // once here, the output and the convolution state cost the audio thread no
+    // page faults in the first hops. With one kernel both channels ride in
+    // channel 0's convolution state.
+    for (int i = 0; i < kChannels; ++i)
+        output[i].append(nullptr, outputBytes);
+    for (int i = 0; i < (distinctKernels > 1 ? kChannels : 1); ++i) {
+        for (GrowableBuffer* state : {&spectrumRing[i], &accumulator[i]}) {
+            if (state->size() > 0)
+                std::memset(state->data(), 0, static_cast<std::size_t>(state->size()));
+        }
+    }
+    if (scratch.size() > 0)
+        std::memset(scratch.data(), 0, static_cast<std::size_t>(scratch.size()));
+    restart();
+    return true;
 }
 
 void BandSplitter::setStreamDelay(int frames)
@@ -219,7 +247,7 @@ void BandSplitter::feedDirect(int channel, const float* x, int n)
 
 bool BandSplitter::hasRing(int c) const
 {
-    return spectrumRing[c].size() > 0 && overlap[c].size() > 0;
+    return spectrumRing[c].size() > 0 && overlap[c].size() > 0 && accumulator[c].size() > 0;
 }
 
 // First feed after a block-mode setKernel: aligns the two output streams and
@@ -238,17 +266,21 @@ void BandSplitter::prime()
 
         const bool allocated = resizeExactly(slotFlags[i], partitions) &&
                                resizeExactly(spectrumRing[i], static_cast<long long>(partitions) * n * kComplexBytes) &&
-                               resizeExactly(overlap[i], static_cast<long long>(n / 2) * kSampleBytes);
+                               resizeExactly(overlap[i], static_cast<long long>(n / 2) * kSampleBytes) &&
+                               resizeExactly(accumulator[i], static_cast<long long>(n) * kComplexBytes);
         if (!allocated) {
             // Out of memory: this channel stays silent rather than half set up.
             slotFlags[i].release();
             spectrumRing[i].release();
             overlap[i].release();
+            accumulator[i].release();
             continue;
         }
         // Slots flagged silent are never read, so the ring itself needs no clearing.
         std::memset(slotFlags[i].data(), 0, static_cast<std::size_t>(slotFlags[i].size()));
         std::memset(overlap[i].data(), 0, static_cast<std::size_t>(overlap[i].size()));
+        ownHops[i] = true;
+        startSum(i, hopsDone[i], 1 % partitions, kPartitionReal);
     }
     if (fixedDelay >= 0) {
         for (int i = 0; i < kChannels; ++i)
@@ -289,8 +321,7 @@ int BandSplitter::run(int n)
                kSampleBytes;
     if (n < 0 || n > kMaxFrames)
         n = 0;
-    const int scratchBytes = transformSize * 2 * kComplexBytes;
-    if (resizeExactly(scratch, scratchBytes)) {
+    if (resizeExactly(scratch, scratchBytes(transformSize))) {
         for (int c = 0; c < channelCount;) {
             if (!hasRing(c)) {
                 ++c;
@@ -298,6 +329,7 @@ int BandSplitter::run(int n)
             }
             const bool pair = pairModeFor(c);
             runChannel(c, n);
+            advanceSum(c, n);
             c += pair ? 2 : 1;
         }
     }
@@ -348,6 +380,8 @@ void BandSplitter::produceBlock(Block& block)
     const int x = n / 2;
     const int c = block.c;
     slotIndex[c] = (slotIndex[c] + 1) % partitions;
+    ++hopsDone[c];
+    ownHops[c] = true;
     const int slot = slotIndex[c];
     block.spectrum = spectrumRing[c].as<float>() + static_cast<std::size_t>(slot) * 2 * n;
     gatherInput(block);
@@ -374,6 +408,8 @@ void BandSplitter::produceBlock(Block& block)
     if (block.share) {
         input[c + 1].consumeBytes(bytesOf(x));
         slotIndex[c + 1] = (slotIndex[c + 1] + 1) % partitions;
+        ++hopsDone[c + 1];
+        ownHops[c + 1] = false;
         const int nextSlot = slotIndex[c + 1];
         if (!block.silent) {
             float* copy = spectrumRing[c + 1].as<float>() + static_cast<std::size_t>(nextSlot) * 2 * n;
@@ -382,6 +418,7 @@ void BandSplitter::produceBlock(Block& block)
         slotFlags[c + 1].as<unsigned char>()[nextSlot] = block.silent ? kSlotSilent : kSlotShared;
     }
     overlapAdd(block, multiplyAccumulate(block));
+    startSum(c, hopsDone[c], (slot + 1) % partitions, block.share ? kPartitionImaginaryOnly : kPartitionReal);
 }
 
 // Takes the block's input from the queue(s) into the ring slot, interleaved
@@ -391,7 +428,7 @@ void BandSplitter::gatherInput(Block& block)
     const int n = transformSize;
     const int x = n / 2;
     const int c = block.c;
-    float* b = scratch.as<float>() + 2 * n; // staging area behind the accumulator
+    float* b = scratch.as<float>();
     float* b2 = b + x;
     const int lead = x - block.first;
     std::fill(b, b + lead, 0.0f);
@@ -401,6 +438,8 @@ void BandSplitter::gatherInput(Block& block)
     outputSkip[c] += lead;
     if (block.pair) {
         slotIndex[c + 1] = (slotIndex[c + 1] + 1) % partitions;
+        ++hopsDone[c + 1];
+        ownHops[c + 1] = false;
         const int taken2 = input[c + 1].copyOut(b2, bytesOf(x)) / kSampleBytes;
         std::fill(b2 + taken2, b2 + x, 0.0f);
         input[c + 1].consumeBytes(bytesOf(x));
@@ -429,7 +468,7 @@ bool BandSplitter::sharesNextChannel(const Block& block) const
     if (block.pair || c + 1 >= channelCount || block.k + 1 >= distinctKernels || !hasRing(c + 1) ||
         input[c + 1].queued() < bytesOf(x) || block.first != x)
         return false;
-    const char* b = reinterpret_cast<const char*>(scratch.as<float>() + 2 * transformSize);
+    const char* b = scratch.as<char>();
     for (int offset = 0; offset < bytesOf(x);) {
         int length = 0;
         const void* run = input[c + 1].peek(offset, &length);
@@ -443,44 +482,88 @@ bool BandSplitter::sharesNextChannel(const Block& block) const
     return true;
 }
 
-// Sums kernel partition j times the input spectrum of j hops ago into the
-// accumulator and transforms it back. False when nothing was multiplied.
-bool BandSplitter::multiplyAccumulate(const Block& block)
+// Starts the sum for the hop after hop number hopId of channel c.
+void BandSplitter::startSum(int c, long long hopId, int newestSlot, unsigned char minimumFlag)
 {
+    sum[c] = Sum{hopId, newestSlot, partitions - 1, minimumFlag, false};
+}
+
+// Adds kernel partition j times the input spectrum of j hops before the
+// newest, for j from the next one due down to `last`, into the accumulator.
+void BandSplitter::addPartitions(int c, int k, int last)
+{
+    Sum& s = sum[c];
     const int n = transformSize;
     const int p = partitions;
-    const int c = block.c;
-    const unsigned char* kernelFlags = partitioned->partitionFlags(block.k);
-    const float* kernelSpectrum = partitioned->spectra(block.k);
-    if (kernelFlags == nullptr || kernelSpectrum == nullptr)
-        return false;
+    const unsigned char* kernelFlags = partitioned->partitionFlags(k);
+    const float* kernelSpectrum = partitioned->spectra(k);
+    if (kernelFlags == nullptr || kernelSpectrum == nullptr) {
+        s.next = std::min(s.next, last - 1);
+        return;
+    }
     const unsigned char* ringFlags = slotFlags[c].as<unsigned char>();
-    const unsigned char minimumFlag = block.share ? kPartitionImaginaryOnly : kPartitionReal;
-    float* accumulator = scratch.as<float>();
-    bool any = false;
-    for (int j = 0; j < p; ++j) {
-        const int slot = (slotIndex[c] - j + p) % p;
-        if (kernelFlags[j] < minimumFlag || ringFlags[slot] == kSlotSilent)
+    float* total = accumulator[c].as<float>();
+    for (; s.next >= last; --s.next) {
+        const int j = s.next;
+        const int slot = (s.newestSlot - j + p) % p;
+        if (kernelFlags[j] < s.minimumFlag || ringFlags[slot] == kSlotSilent)
             continue;
         const float* kernelPart = kernelSpectrum + static_cast<std::size_t>(j) * 2 * n;
         const float* spectrum = spectrumRing[c].as<float>() + static_cast<std::size_t>(slot) * 2 * n;
-        if (any)
-            Dsp::multiplyAddSpectra(n, spectrum, kernelPart, accumulator);
+        if (s.any)
+            Dsp::multiplyAddSpectra(n, spectrum, kernelPart, total);
         else
-            Dsp::multiplySpectra(n, spectrum, kernelPart, accumulator);
-        any = true;
+            Dsp::multiplySpectra(n, spectrum, kernelPart, total);
+        s.any = true;
     }
-    if (any)
-        Dsp::fftInverse(n, accumulator);
-    return any;
+}
+
+// Between hops: brings the next hop's sum of older partitions as far as the
+// share of the hop's output read so far (or about to be, with this call's n
+// frames), so that it is complete by the time the hop runs.
+void BandSplitter::advanceSum(int c, int n)
+{
+    Sum& s = sum[c];
+    if (!ownHops[c] || s.hop != hopsDone[c] || s.next < 1)
+        return;
+    const long long x = hop();
+    const long long older = partitions - 1;
+    // Frames left to read once this call's are read, before the next hop is needed.
+    const long long left = static_cast<long long>(output[c].unread() / kSampleBytes) - outputSkip[c] - n;
+    long long due = older;
+    if (n < x && left >= n)
+        due = std::clamp(older * (x - left) / (x - n), 0LL, older);
+    const int k = c < distinctKernels ? c : distinctKernels - 1;
+    if (due > older - s.next)
+        addPartitions(c, k, static_cast<int>(partitions - due));
+}
+
+// The hop's sum: what advanceSum has not added yet, then the newest input's
+// product; transformed back. False when nothing was multiplied. A sum that
+// is not this hop's (channel c-1 produced the last one) or was begun for
+// other partitions (sharing with channel c+1 began or ended) starts over.
+bool BandSplitter::multiplyAccumulate(const Block& block)
+{
+    const int c = block.c;
+    const unsigned char minimumFlag = block.share ? kPartitionImaginaryOnly : kPartitionReal;
+    if (sum[c].hop != hopsDone[c] - 1 || sum[c].minimumFlag != minimumFlag)
+        startSum(c, hopsDone[c] - 1, slotIndex[c], minimumFlag);
+    addPartitions(c, block.k, 0);
+    if (sum[c].any)
+        Dsp::fftInverse(transformSize, accumulator[c].as<float>());
+    return sum[c].any;
 }
 
 // Adds the previous block's tail to the first half of the result and keeps
-// the second half as the next tail.
+// the second half as the next tail. A block with leading zeros in place of
+// input (an odd channel's first) starts from an empty history, so its first
+// outputs are exactly zero: written as such, they do not depend on whether
+// the reader's offset hides them or earlier frames.
 void BandSplitter::overlapAdd(const Block& block, bool anyProduct)
 {
     const int x = hop();
-    const float* a = scratch.as<float>();
+    const int lead = x - block.first;
+    const float* a = accumulator[block.c].as<float>();
     const bool second = block.pair || block.share;
     for (int part = 0; part < (second ? 2 : 1); ++part) {
         const int channel = block.c + part;
@@ -497,6 +580,8 @@ void BandSplitter::overlapAdd(const Block& block, bool anyProduct)
         if (y) {
             for (int t = 0; t < x; ++t)
                 y[t] = head[2 * t] + tail[t];
+            if (part == 0)
+                std::fill(y, y + lead, 0.0f);
         }
         for (int t = 0; t < x; ++t)
             tail[t] = next[2 * t];

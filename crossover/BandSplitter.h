@@ -10,6 +10,14 @@
 // complex transform (left in the real part, right in the imaginary part);
 // silent input blocks and empty kernel partitions are skipped.
 //
+// Time-distributed hops: a hop's result is the sum over partitions j of
+// kernel partition j times the input spectrum of j hops ago, added oldest
+// first. Every term but the newest is known once the previous hop is done,
+// so run() adds those terms a few at a time, in proportion to how much of
+// the hop's output has been read, and the call that completes a hop only
+// transforms the new input, adds its product and transforms back. The sum's
+// order is fixed, so the output does not depend on the block sizes.
+//
 // Latency in block mode: output is produced lazily, one hop at a time, so by
 // default the first output of a stream becomes ready once X input frames are
 // queued, and "run" reports fewer than n frames on the warm-up calls before
@@ -41,6 +49,8 @@ public:
     // A splitter without a kernel: a wire with no delay. Builds the FFT
     // tables if this is the first splitter of the process.
     BandSplitter();
+    // Never on the audio thread (see AudioThread.h).
+    ~BandSplitter();
     BandSplitter(const BandSplitter&) = delete;
     BandSplitter& operator=(const BandSplitter&) = delete;
 
@@ -121,6 +131,21 @@ private:
     bool multiplyAccumulate(const Block& block);
     void overlapAdd(const Block& block, bool anyProduct);
     bool hasRing(int c) const;
+    void startSum(int c, long long hopId, int newestSlot, unsigned char minimumFlag);
+    void addPartitions(int c, int k, int last);
+    void advanceSum(int c, int n);
+
+    // A hop's sum of products under construction in accumulator[c]: for the
+    // hop that follows hop number `hop` of channel c, whose newest input goes
+    // to ring slot `newestSlot`; partitions above `next` are in.
+    struct Sum
+    {
+        long long hop = -1;
+        int newestSlot = 0;
+        int next = -1;
+        unsigned char minimumFlag = 0;
+        bool any = false; // anything multiplied yet
+    };
 
     std::shared_ptr<const PartitionedKernel> partitioned = std::make_shared<const PartitionedKernel>();
     int distinctKernels = 1;
@@ -135,6 +160,10 @@ private:
     GrowableBuffer spectrumRing[kChannels];
     GrowableBuffer slotFlags[kChannels];
     GrowableBuffer overlap[kChannels];
+    GrowableBuffer accumulator[kChannels];
+    Sum sum[kChannels];
+    long long hopsDone[kChannels] = {0, 0};
+    bool ownHops[kChannels] = {true, true}; // false while channel c-1 produces this channel's hops
     GrowableBuffer scratch;
     float* outputPointers[kChannels] = {nullptr, nullptr};
 

@@ -1,8 +1,7 @@
 #include "crossover/Crossover.h"
 
-#include "crossover/RaisedCosine.h"
-
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -16,14 +15,6 @@ constexpr std::size_t kRetiredCapacity = 64;
 int historyNeeded(const BandSplitter& splitter)
 {
     return std::max(splitter.streamDelay(), 0) + std::max(splitter.kernelLength() - 1, 0);
-}
-// Moves every object of `from` to the end of `to`, leaving `from` empty.
-template <class T>
-void moveAll(std::vector<T>& from, std::vector<T>& to)
-{
-    for (T& item : from)
-        to.push_back(std::move(item));
-    from.clear();
 }
 } // namespace
 
@@ -41,8 +32,11 @@ Crossover::Crossover() : design(CrossoverDesign::passThrough())
     lanes[0].splitter->setStreamDelay(0);
     lanes[0].splitter->restart();
     history.reserve(kHistoryFrames);
-    retired.reserve();
-    fadeFrames = static_cast<int>(std::lround(kFadeSeconds * 44100.0));
+    retired.splitters.reserve(kRetiredCapacity);
+    retired.designs.reserve(kRetiredCapacity);
+    retired.updates.reserve(kRetiredCapacity);
+    fade.setLength(static_cast<int>(std::lround(kFadeSeconds * 44100.0)));
+    fade.reset(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -55,6 +49,8 @@ Crossover::Basis Crossover::basis() const
     basis.delay = targetDelay;
     basis.announcedDelay = announced;
     basis.restartPending = pending && pending->kind == Update::Kind::restart;
+    basis.fresh = untouched;
+    basis.epoch = epoch;
     return basis;
 }
 
@@ -72,7 +68,7 @@ std::unique_ptr<Crossover::Update> Crossover::prepare(std::unique_ptr<const Cros
 {
     auto update = std::make_unique<Update>();
     const int needed = design->minimumDelay();
-    if (restart || basis.restartPending || basis.design == nullptr) {
+    if (restart || basis.restartPending || basis.fresh || basis.design == nullptr) {
         update->kind = Update::Kind::restart;
         update->delay = needed;
     } else {
@@ -106,24 +102,31 @@ std::unique_ptr<Crossover::Update> Crossover::prepare(std::unique_ptr<const Cros
 
 bool Crossover::publish(std::unique_ptr<Update>& update, const Basis& assumed, Garbage& garbage)
 {
-    const Basis live = basis();
-    if (live.design != assumed.design || live.delay != assumed.delay || live.announcedDelay != assumed.announcedDelay ||
-        live.restartPending != assumed.restartPending)
+    AudioThread::assertAway("only a design side thread publishes");
+    if (!(basis() == assumed))
         return false;
     if (pending)
-        garbage.updates.push_back(std::move(pending));
-    pending = std::move(update);
+        garbage.updates.push_back(pending.take());
+    pending.put(std::move(update));
     announced = pending->delay;
-    moveAll(retired.splitters, garbage.splitters);
-    moveAll(retired.designs, garbage.designs);
-    moveAll(retired.updates, garbage.updates);
+    handOver(garbage);
     return true;
 }
 
-int Crossover::restart(int minimumDelay)
+void Crossover::handOver(Garbage& garbage)
+{
+    retired.splitters.handOver(garbage.splitters);
+    retired.designs.handOver(garbage.designs);
+    retired.updates.handOver(garbage.updates);
+}
+
+int Crossover::restart(Garbage& garbage, int minimumDelay)
 {
     endChangeAtOnce();
     applyPendingAtOnce();
+    handOver(garbage);
+    untouched = true;
+    ++epoch;
     currentDelay = targetDelay = announced = std::max(design->minimumDelay(), minimumDelay);
     for (int b = 0; b < kBands; ++b) {
         Lane& lane = lanes[b];
@@ -166,14 +169,14 @@ void Crossover::endChangeAtOnce()
     else if (phase == Phase::fadeOut)
         switchToGrownDelay(0);
     phase = Phase::steady;
-    position = 0;
+    fade.reset(false);
 }
 
 void Crossover::applyPendingAtOnce()
 {
     if (!pending)
         return;
-    std::unique_ptr<Update> update = std::move(pending);
+    std::unique_ptr<Update> update = pending.take();
     for (int b = 0; b < kBands; ++b) {
         if (update->splitters[b] || !update->design->kernel(b)) {
             retire(lanes[b]);
@@ -182,37 +185,43 @@ void Crossover::applyPendingAtOnce()
     }
     retire(std::move(design));
     design = std::move(update->design);
-    fadeFrames = update->fadeFrames;
-    retired.updates.push_back(std::move(update));
+    fade.setLength(update->fadeFrames);
+    retired.updates.retire(std::move(update));
 }
 
 // ---------------------------------------------------------------------------
 // Audio side
 
+// One change at a time: an update is adopted only once the previous change
+// has finished (the caller checks the phase).
 void Crossover::adopt()
 {
+    assert(phase == Phase::steady && pending && "one change at a time");
     if (pending->kind == Update::Kind::restart) {
         applyPendingAtOnce();
         currentDelay = targetDelay = announced;
         history.clear();
         return;
     }
-    std::unique_ptr<Update> update = std::move(pending);
-    fadeFrames = update->fadeFrames;
+    std::unique_ptr<Update> update = pending.take();
+    fade.setLength(update->fadeFrames);
     incomingDesign = std::move(update->design);
     for (int b = 0; b < kBands; ++b) {
         if (update->splitters[b])
             startLane(incoming[b], std::move(update->splitters[b]));
     }
-    position = 0;
     if (update->kind == Update::Kind::grow) {
         phase = Phase::fadeOut;
+        fade.reset(true);
+        fade.target(false);
+        pastFade = 0;
         targetDelay = update->delay;
         gapFrames = targetDelay - currentDelay;
     } else {
         phase = Phase::catchUp;
+        fade.reset(false);
     }
-    retired.updates.push_back(std::move(update));
+    retired.updates.retire(std::move(update));
 }
 
 void Crossover::startLane(Lane& lane, std::unique_ptr<BandSplitter> splitter)
@@ -241,7 +250,7 @@ void Crossover::catchUp(Lane& lane, int n)
 {
     BandSplitter& splitter = *lane.splitter;
     const int hop = std::max(splitter.hop(), 1);
-    long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fadeFrames;
+    long long budget = static_cast<long long>(n) + 1 + static_cast<long long>(lane.history) * n / fade.length();
     while (lane.discard > 0 && budget > 0) {
         const int wanted = splitter.hop() > 0 ? std::min(lane.discard, hop) : lane.discard;
         const int ready = std::min(splitter.run(wanted), wanted);
@@ -287,16 +296,24 @@ bool Crossover::synced(const Lane (&set)[kBands])
 bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBands])
 {
     n = std::max(n, 0);
-    if (!reserveBlock(n))
+    // Nothing is marked read until this block has run, so a block that
+    // fails here consumes nothing from any splitter at release().
+    for (Lane* set : {lanes, incoming})
+        for (int b = 0; b < kBands; ++b)
+            set[b].read = false;
+    if (n > blockCapacity)
         return false;
     if (phase == Phase::steady && pending)
         adopt();
+    untouched = untouched && n == 0;
     history.write(inputs, n);
     bool complete = runLanes(lanes, inputs, n);
     if (phase == Phase::catchUp || phase == Phase::crossfade || phase == Phase::fadeOut)
         complete &= runLanes(incoming, inputs, n);
-    if (phase == Phase::catchUp && synced(incoming))
+    if (phase == Phase::catchUp && synced(incoming)) {
         phase = Phase::crossfade;
+        fade.target(true);
+    }
     if (!complete)
         return false;
     computeWeights(n);
@@ -306,24 +323,31 @@ bool Crossover::process(const float* const* inputs, int n, float** (&bands)[kBan
     return true;
 }
 
-float Crossover::ramp(int framesIn) const
-{
-    return static_cast<float>(raisedCosineRise(framesIn, fadeFrames));
-}
-
 void Crossover::computeWeights(int n)
 {
     float* w = weights.as<float>();
     switch (phase) {
     case Phase::crossfade:
-    case Phase::fadeIn:
-        for (int i = 0; i < n; ++i)
-            w[i] = ramp(position + i);
+        fade.render(w, n);
         break;
-    case Phase::fadeOut:
-        for (int i = 0; i < n; ++i)
-            w[i] = 1.0f - ramp(position + i);
+    case Phase::fadeOut: {
+        const int left = fade.remaining();
+        fade.render(w, n);
+        pastFade += std::max(0, n - left);
         break;
+    }
+    case Phase::fadeIn: {
+        // The owed silence first; new splitters still catching up keep the
+        // fade waiting at silence.
+        const int quiet = std::min(n, silenceLeft);
+        silenceLeft -= quiet;
+        std::fill(w, w + quiet, 0.0f);
+        if (synced(lanes))
+            fade.render(w + quiet, n - quiet);
+        else
+            std::fill(w + quiet, w + n, 0.0f);
+        break;
+    }
     default:
         break;
     }
@@ -376,24 +400,27 @@ void Crossover::release(int n)
     }
     switch (phase) {
     case Phase::crossfade:
-        position += n;
-        if (position >= fadeFrames)
+        if (fade.on())
             finishCrossfade();
         break;
     case Phase::fadeOut:
-        position += n;
-        if (position >= fadeFrames)
-            switchToGrownDelay(position - fadeFrames);
+        if (fade.off())
+            switchToGrownDelay(pastFade);
         break;
     case Phase::fadeIn:
-        // New splitters still catching up stay silent; the fade waits for them.
-        position = synced(lanes) ? position + n : std::min(position + n, 0);
-        if (position >= fadeFrames)
-            phase = Phase::steady;
+        if (silenceLeft == 0 && fade.on())
+            endPhase();
         break;
     default:
         break;
     }
+}
+
+void Crossover::endPhase()
+{
+    phase = Phase::steady;
+    fade.reset(false);
+    ++epoch;
 }
 
 void Crossover::finishCrossfade()
@@ -407,8 +434,7 @@ void Crossover::finishCrossfade()
     }
     retire(std::move(design));
     design = std::move(incomingDesign);
-    phase = Phase::steady;
-    position = 0;
+    endPhase();
 }
 
 // After the fade-out every band moves to its splitter at the grown delay. The
@@ -425,18 +451,17 @@ void Crossover::switchToGrownDelay(int framesPastFade)
     design = std::move(incomingDesign);
     currentDelay = targetDelay;
     phase = Phase::fadeIn;
-    position = std::min(0, framesPastFade - gapFrames);
+    silenceLeft = std::max(0, gapFrames - framesPastFade);
+    fade.target(true);
 }
 
 void Crossover::retire(Lane& lane)
 {
-    if (lane.splitter)
-        retired.splitters.push_back(std::move(lane.splitter));
+    retired.splitters.retire(std::move(lane.splitter));
     lane = Lane();
 }
 
 void Crossover::retire(std::unique_ptr<const CrossoverDesign> old)
 {
-    if (old)
-        retired.designs.push_back(std::move(old));
+    retired.designs.retire(std::move(old));
 }

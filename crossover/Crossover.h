@@ -16,18 +16,23 @@
 //    delay, stays silent until the stream continues exactly where it
 //    stopped, and fades back in.
 //  - restart() (resume, a new sample rate) starts a clean stream at the
-//    smallest delay the design needs, without anything from before.
-// All of this is deterministic: the same calls in the same order, at the
-// same block sizes, give bit-identical output.
+//    smallest delay the design needs, without anything from before. Until
+//    the first frame after it, the stream is fresh: an update published then
+//    is part of the restart (adopted at once, no fade).
+// Every fade is a GainRamp. All of this is deterministic: the same calls in
+// the same order, at the same block sizes, give bit-identical output.
 //
 // Threads: nothing here locks. The audio side (process, release) and
 // basis/publish/restart/reserveBlock run under the caller's lock; prepare and
 // the destruction of what publish hands back run outside it, and the caller
 // serialises the design side (basis ... publish) so only one runs at a time.
+// The audio side destroys nothing and allocates nothing (see AudioThread.h).
 #pragma once
 
+#include "crossover/AudioThread.h"
 #include "crossover/BandSplitter.h"
 #include "crossover/CrossoverDesign.h"
+#include "crossover/GainRamp.h"
 #include "crossover/GrowableBuffer.h"
 #include "crossover/StereoRing.h"
 
@@ -56,6 +61,16 @@ public:
         int announcedDelay = 0;
         // A published update that starts a clean stream is still waiting.
         bool restartPending = false;
+        // No frame has run since the last restart.
+        bool fresh = false;
+        // Counts restarts and finished changes: a basis from before either is stale.
+        unsigned epoch = 0;
+
+        bool operator==(const Basis& other) const
+        {
+            return design == other.design && delay == other.delay && announcedDelay == other.announcedDelay &&
+                   restartPending == other.restartPending && fresh == other.fresh && epoch == other.epoch;
+        }
     };
 
     // A design and the splitters for its changed bands, ready to publish.
@@ -67,6 +82,7 @@ public:
         Kind kind = Kind::crossfade;
         int delay = 0;
         int fadeFrames = 1;
+        ~Update() { AudioThread::assertAway("the audio thread destroys no update"); }
     };
 
     // What the audio side no longer uses, handed back by publish() to be
@@ -92,7 +108,7 @@ public:
     const CrossoverDesign& latestDesign() const;
 
     // Builds the update that takes the basis to `design`: a clean restart
-    // when asked for (or when one is still waiting); otherwise a crossfade at
+    // when asked for, when one is still waiting or when the stream is fresh; otherwise a crossfade at
     // the announced delay, or a growth of the delay when the design needs
     // more. Splitters are made for the bands whose kernels differ from the
     // basis design (all bands for growth and restart), sized for blocks of up
@@ -111,8 +127,12 @@ public:
     // Starts a clean stream: adopts the newest design at once, ends any
     // change, forgets the input history, and aligns every band to
     // max(design's minimum delay, minimumDelay). Returns that delay. Primes
-    // the splitters (may allocate); not for the audio thread.
-    int restart(int minimumDelay = 0);
+    // the splitters (may allocate); not for the audio thread. What the audio
+    // side retired moves into `garbage`.
+    int restart(Garbage& garbage, int minimumDelay = 0);
+    // The delay the newest published update brings.
+    int announcedDelay() const { return announced; }
+    bool fresh() const { return untouched; }
 
     // Sizes the block buffers for blocks of up to maxBlock frames (allocates
     // only when they are smaller). False when memory ran out.
@@ -129,8 +149,8 @@ public:
     void release(int n);
 
 private:
-    // Phases of a change. fadeIn starts at a negative position while the
-    // silence owed after a growth of the delay lasts.
+    // Phases of a change. fadeIn first plays the silence owed after a growth
+    // of the delay, then fades in.
     enum class Phase { steady, catchUp, crossfade, fadeOut, fadeIn };
 
     // One band's splitter. A new one is fed the input history first and
@@ -150,30 +170,36 @@ private:
     bool runLanes(Lane (&set)[kBands], const float* const* inputs, int n);
     static bool synced(const Lane (&set)[kBands]);
     void feedHistory(BandSplitter& splitter, int frames);
-    float ramp(int framesIn) const;
     void computeWeights(int n);
     void pointBands(int n);
     float** mix(int band, const float* const* from, const float* const* to, int n);
     void finishCrossfade();
+    void endPhase();
     void switchToGrownDelay(int framesPastFade);
     void endChangeAtOnce();
     void applyPendingAtOnce();
     void retire(Lane& lane);
     void retire(std::unique_ptr<const CrossoverDesign> old);
+    void handOver(Garbage& garbage);
 
     std::unique_ptr<const CrossoverDesign> design;
     std::unique_ptr<const CrossoverDesign> incomingDesign;
     Lane lanes[kBands];
     Lane incoming[kBands];
-    std::unique_ptr<Update> pending;
+    PendingSlot<Update> pending;
     int currentDelay = 0;
     int targetDelay = 0;
     int announced = 0;
+    bool untouched = true;
+    unsigned epoch = 0;
 
     Phase phase = Phase::steady;
-    int fadeFrames = 1;
-    int position = 0;  // frames into the current phase
-    int gapFrames = 0; // the growth of the delay under way
+    // The crossfade's weight of the new splitters, or the gain of every band
+    // around a growth of the delay.
+    GainRamp fade;
+    int pastFade = 0;    // frames run silent since a fade-out ended
+    int gapFrames = 0;   // the growth of the delay under way
+    int silenceLeft = 0; // silence still owed before the fade-in
 
     // The newest kHistoryFrames frames of input.
     StereoRing history;
@@ -185,5 +211,10 @@ private:
     float* bandPointers[kBands][kChannels] = {};
     int blockCapacity = 0;
 
-    Garbage retired;
+    struct Retired
+    {
+        RetiredList<BandSplitter> splitters;
+        RetiredList<const CrossoverDesign> designs;
+        RetiredList<Update> updates;
+    } retired;
 };

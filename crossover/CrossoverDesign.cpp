@@ -1,5 +1,7 @@
 #include "crossover/CrossoverDesign.h"
 
+#include "crossover/AudioThread.h"
+
 #include "crossover/BandKernel.h"
 
 #include <algorithm>
@@ -68,4 +70,9 @@ void CrossoverDesign::measureDelay()
         const int buffered = band.kernel->blockMode() ? band.kernel->hop() - 1 : 0;
         shortestCommonDelay = std::max(shortestCommonDelay, band.centre + buffered);
     }
+}
+
+CrossoverDesign::~CrossoverDesign()
+{
+    AudioThread::assertAway("the audio thread destroys no design");
 }

@@ -49,6 +49,9 @@ public:
     // still looks silent after the first 256 samples; this keeps it whole.
     static int upperEdgeMinimum(const BandEdges& edges, double sampleRate);
 
+    // Never on the audio thread (see AudioThread.h).
+    ~CrossoverDesign();
+
     const CrossoverSettings& settings() const { return inputs; }
     // False for the pass-through design.
     bool designed() const { return inputs.sampleRate > 0.0f; }

@@ -107,23 +107,6 @@ int impulseResponse(GrowableBuffer& scratch, BandFilters& filters, int minLength
 
 } // namespace
 
-float crossoverFrequencyHz(float x, float sampleRate)
-{
-    x = x >= 0.0f ? std::min(x, 1.0f) : 0.0f;
-    const float argument = 0.999f - 0.988f * x;
-    return static_cast<float>((-0.5 * sampleRate) * std::log10(static_cast<double>(argument)) * 0.5);
-}
-
-int slopeStep(float x)
-{
-    const float step = x * 7.0f + 1.0f;
-    if (!(step >= 1.0f))
-        return 1;
-    if (step >= 8.0f)
-        return 8;
-    return static_cast<int>(step);
-}
-
 BandEdgeTable bandEdgeTable(const std::array<float, kCrossoverCount>& crossoverHz,
                             const std::array<int, kCrossoverCount>& slopeSteps)
 {

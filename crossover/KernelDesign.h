@@ -22,15 +22,6 @@ constexpr double kKernelThreshold = 1e-7;
 // The steepest, lowest crossover the frequency mapping allows needs far less.
 constexpr int kMaxKernelHalfLength = 1 << 18;
 
-// Frequency in Hz of a crossover parameter x (nominally 0..1):
-// -(fs / 4) * log10(0.999 - 0.988 x). Values outside 0..1 are clamped to it
-// (NaN counts as 0), since the logarithm has no meaning beyond x = 1.0111.
-float crossoverFrequencyHz(float x, float sampleRate);
-
-// Butterworth order of a slope parameter x: trunc(7 x + 1), clamped to 1..8
-// (NaN gives 1). Each step adds 12 dB per octave to the crossover.
-int slopeStep(float x);
-
 // One row of the band edge table. A frequency of exactly 0 means the band has
 // no filter at that edge.
 struct BandEdges

@@ -65,11 +65,12 @@ std::int64_t totalFrames(const std::vector<RenderJob>& jobs)
 }
 } // namespace
 
-int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
-                       bool showProgress) const
+BatchOutcome BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
+                                bool showProgress) const
 {
     ProgressBar progress(showProgress ? totalFrames(jobs) : 0, showProgress);
     std::atomic<int> failures{0};
+    std::atomic<int> damaged{0};
     parallelFor(jobs.size(), threads, [&](std::size_t job) {
         if (InterruptFlag::raised())
         {
@@ -84,7 +85,17 @@ int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports
             const RenderResult result = renderer.render(
                 jobs[job].input, jobs[job].output, [&](std::int64_t frames) { progress.advance(frames); },
                 &InterruptFlag::flag());
+            if (!result.inputDamage.empty())
+                ++damaged;
+            const std::string warnings = RenderReport::inputWarnings(jobs[job].input, result);
+            if (!warnings.empty())
+                progress.printAbove(errors, warnings);
             progress.printAbove(reports, RenderReport::format(jobs[job].input, jobs[job].output, result));
+        }
+        catch (const DamagedInputError& error)
+        {
+            ++damaged;
+            progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
         }
         catch (const std::exception& error)
         {
@@ -92,5 +103,5 @@ int BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports
             progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
         }
     });
-    return failures.load();
+    return {failures.load(), damaged.load()};
 }

@@ -14,6 +14,12 @@ struct RenderJob
     std::string output;
 };
 
+struct BatchOutcome
+{
+    int failed = 0;  // jobs that wrote no output for any reason but a damaged input
+    int damaged = 0; // damaged inputs, refused or (when allowed) rendered as far as they go
+};
+
 class BatchRenderer
 {
 public:
@@ -21,9 +27,9 @@ public:
 
     // Refuses (as failures, before rendering) jobs whose output is one of the
     // inputs or the output of an earlier job. Reports go to `reports`, one
-    // "orvex: " line per failure to `errors`. Returns the number of failures.
-    int run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
-            bool showProgress) const;
+    // "orvex: " line per failure or warning to `errors`.
+    BatchOutcome run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
+                     bool showProgress) const;
 
     // Why job `job` must not run (its output is an input, or an earlier
     // job's output), or empty.

@@ -30,6 +30,8 @@
 
 namespace
 {
+constexpr int kErrorStatus = 1;
+constexpr int kDamagedInputStatus = 4;
 constexpr int kInterruptedStatus = 130;
 constexpr int kDemoRate = 44100;
 constexpr double kDemoSeconds = 20.0;
@@ -216,19 +218,20 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
         jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const DitherKind dither = options.dither == "none" ? DitherKind::none : DitherKind::tpdf;
     if (!options.preset.empty() || !options.target.empty() || !options.truePeak.empty() || options.album ||
         !options.codec.empty() || options.codecSafe || !options.report.empty())
-        return master(options, library, settings, sampleFormat, jobs, threads, out, err);
-    const Renderer renderer(library, settings, options.blockSize, sampleFormat);
-    const int failures = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
+        return master(options, library, settings, sampleFormat, dither, jobs, threads, out, err);
+    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated, dither);
+    const BatchOutcome outcome = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
     if (InterruptFlag::raised())
         return kInterruptedStatus;
-    return failures ? 1 : 0;
+    return outcome.failed ? kErrorStatus : outcome.damaged ? kDamagedInputStatus : 0;
 }
 
 int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,
-                     const std::vector<ParameterSetting>& settings, int sampleFormat, const std::vector<RenderJob>& jobs,
-                     int threads, std::ostream& out, std::ostream& err)
+                     const std::vector<ParameterSetting>& settings, int sampleFormat, DitherKind dither,
+                     const std::vector<RenderJob>& jobs, int threads, std::ostream& out, std::ostream& err)
 {
     MasterOptions master;
     master.target = options.preset.empty() ? DeliveryTarget::none() : DeliveryTarget::preset(options.preset);
@@ -247,28 +250,39 @@ int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginL
     master.codec = options.codec;
     master.codecSafe = options.codecSafe;
     master.threads = threads;
+    master.allowTruncated = options.allowTruncated;
+    master.dither = dither;
 
     const Mastering mastering(library, settings, options.blockSize, sampleFormat, master);
     const std::vector<MasterOutcome> outcomes = mastering.run(jobs, &InterruptFlag::flag());
     bool failed = false;
+    bool damaged = false;
     for (std::size_t i = 0; i < outcomes.size(); ++i)
     {
         const MasterOutcome& outcome = outcomes[i];
-        failed = failed || !outcome.error.empty();
+        // A damaged input counts as damaged whether it was refused or
+        // rendered as far as it goes; any other error is a failure.
+        damaged = damaged || !outcome.inputDamage.empty();
+        failed = failed || (!outcome.error.empty() && outcome.inputDamage.empty());
         if (!outcome.error.empty())
             err << "orvex: " << outcome.error << "\n";
         else if (i == jobs.size())
             out << "album (" << jobs.size() << " files)\n"
                 << RenderReport::table(outcome.result.before, outcome.result.after) << MasterReport::text(outcome, master);
         else
+        {
+            err << RenderReport::inputWarnings(outcome.input, outcome.result);
             out << RenderReport::format(outcome.input, outcome.output, outcome.result) << MasterReport::text(outcome, master);
+        }
     }
     if (!options.report.empty())
         TextFileWriter::write(options.report, MasterReport::json(outcomes, master));
     if (InterruptFlag::raised())
         return kInterruptedStatus;
     if (failed)
-        return 1;
+        return kErrorStatus;
+    if (damaged)
+        return kDamagedInputStatus;
     return MasterReport::allMet(outcomes) ? 0 : kMissedTargetStatus;
 }
 

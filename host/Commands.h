@@ -1,5 +1,9 @@
 // The four orvex commands. Each returns the process exit status and reports
 // failures as "orvex: " lines on stderr (HostError is caught by main).
+// Exit statuses (README, "Exit status"): 0 success; 1 an error; 3 an output
+// written that missed a target; 4 a damaged input (refused, or rendered as
+// far as it goes when allowed); 130 interrupted. When files of one run end
+// differently, the first of 130, 1, 4, 3 that applies.
 #pragma once
 
 #include "BatchRenderer.h"
@@ -19,6 +23,8 @@ struct RenderOptions
     int blockSize = 1024;
     int jobs = 0; // 0: one per core
     std::string format;
+    bool allowTruncated = false;
+    std::string dither = "tpdf"; // or "none"
     // Mastering to a target (any of these makes a render a mastering run).
     std::string settingsFile;
     std::string preset;
@@ -60,7 +66,7 @@ public:
 
 private:
     static int master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,
-                      const std::vector<ParameterSetting>& settings, int sampleFormat,
+                      const std::vector<ParameterSetting>& settings, int sampleFormat, DitherKind dither,
                       const std::vector<RenderJob>& jobs, int threads, std::ostream& out, std::ostream& err);
     // For `info`: the inner maximizer found beside the plug-in, if any.
     static void describeInner(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);

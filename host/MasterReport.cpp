@@ -54,6 +54,9 @@ std::string entry(const MasterOutcome& outcome, const MasterOptions& options, bo
     if (!outcome.input.empty() || !outcome.output.empty())
         out << in << "\"input\": " << quoted(outcome.input) << ",\n" << in << "\"output\": " << quoted(outcome.output) << ",\n";
     out << in << "\"written\": " << flag(outcome.error.empty()) << ",\n";
+    if (!outcome.input.empty())
+        out << in << "\"input_truncated\": " << (outcome.inputDamage.empty() ? "null" : quoted(outcome.inputDamage))
+            << ",\n";
     if (!outcome.error.empty())
         return out.str() + in + "\"error\": " + quoted(outcome.error) + "\n" + indent + "}";
     out << in << "\"input_loudness\": " << figures(outcome.result.before) << ",\n"

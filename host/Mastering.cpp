@@ -8,14 +8,13 @@
 #include "SoundFileReader.h"
 #include "SoundFormat.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace
 {
@@ -81,9 +80,7 @@ Thresholds readThresholds(const std::shared_ptr<PluginLibrary>& library, const s
 // gain on any signal stays under 5 (the sum of its taps' magnitudes).
 double quantisationMargin(int format, double peakDb)
 {
-    const int bits = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16   ? 16
-                     : (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 ? 24
-                                                                        : 0;
+    const int bits = Dither::bitsOf(format);
     if (bits == 0 || std::isnan(peakDb))
         return 0.0;
     return 20.0 * std::log10(1.0 + 5.0 * 1.5 * std::ldexp(1.0, 1 - bits) / std::pow(10.0, peakDb / 20.0));
@@ -97,18 +94,19 @@ bool over(double value, double limit)
 
 Mastering::Mastering(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> userSettings, int blockSize,
                      int sampleFormat, MasterOptions masterOptions)
-    : library(lib), settings(userSettings), renderer(std::move(lib), std::move(userSettings), blockSize, sampleFormat),
+    : library(lib), settings(userSettings),
+      renderer(std::move(lib), std::move(userSettings), blockSize, sampleFormat, true, masterOptions.allowTruncated,
+               masterOptions.dither),
       sampleFormat(sampleFormat), options(std::move(masterOptions))
 {
     if (!options.codec.empty())
         CodecRoundTrip::parse(options.codec, 2);
 }
 
-LoudnessStats Mastering::measureInput(const std::string& path)
+LoudnessStats Mastering::measureInput(SoundFileReader& reader)
 {
-    SoundFileReader reader(path);
     if (reader.channels() > 2)
-        throw HostError(path + " has " + std::to_string(reader.channels()) +
+        throw HostError(reader.path() + " has " + std::to_string(reader.channels()) +
                         " channels; only mono and stereo files can be rendered");
     LoudnessMeter meter(2, reader.sampleRate(), false);
     const std::size_t chunk = 8192;
@@ -205,6 +203,12 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
                     throw HostError("interrupted while rendering " + jobs[group[i]].input);
                 task(group[i]);
             }
+            catch (const DamagedInputError& error)
+            {
+                const std::lock_guard<std::mutex> hold(failing);
+                outcomes[group[i]].error = error.what();
+                outcomes[group[i]].inputDamage = error.damage();
+            }
             catch (const std::exception& error)
             {
                 const std::lock_guard<std::mutex> hold(failing);
@@ -223,12 +227,14 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
         const std::string reason = BatchRenderer::conflict(jobs, job);
         if (!reason.empty())
             throw HostError(reason);
-        inputs[job] = measureInput(jobs[job].input);
-        const SoundFileReader reader(jobs[job].input);
-        rates[job] = reader.sampleRate();
+        // A damaged input is refused here, before anything is rendered.
+        std::optional<SoundFileReader> reader;
+        Renderer::open(jobs[job].input, options.allowTruncated, reader);
+        rates[job] = reader->sampleRate();
         const double own = quantisationMargin(
-            SoundFormat::forOutput(reader.format(), jobs[job].output, sampleFormat, 2, reader.sampleRate()),
+            SoundFormat::forOutput(reader->format(), jobs[job].output, sampleFormat, 2, reader->sampleRate()),
             target.truePeak);
+        inputs[job] = measureInput(*reader);
         const std::lock_guard<std::mutex> hold(failing);
         margin = std::max(margin, own);
     });
@@ -257,11 +263,12 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
                                     ? 0.0
                                     : *std::max_element(thresholds.values.begin(), thresholds.values.end()) - thresholds.lowest;
     double guess = std::isfinite(inputLoudness) ? target.loudness - (inputLoudness + gain) : 0.0;
-    // What is measured is the float output; integer samples are rounded
-    // after it. The ceiling and the check keep clear of the target by what
-    // the rounding can add to a true peak, so the file itself is under it.
-    const double truePeakLimit = target.truePeak - margin;
-    double ceiling = truePeakLimit;
+    // The limiter holds the float output under the ceiling; integer samples
+    // are dithered and rounded after it. The ceiling keeps clear of the
+    // target by what that can add to a true peak, so the file is under it
+    // at the first attempt; what is checked is the file's samples.
+    const double truePeakLimit = target.truePeak;
+    double ceiling = truePeakLimit - margin;
     double drive = 0.0;
     int searchPasses = 0;
     DriveSearch::Result search;
@@ -339,6 +346,7 @@ void Mastering::master(const std::vector<RenderJob>& jobs, std::vector<std::size
         outcome.ceilingDb = ceiling;
         outcome.passes += searchPasses;
         outcome.decodedTruePeakDb = decoded[job];
+        outcome.inputDamage = results[job].inputDamage;
         outcome.truePeakMet = !over(results[job].after.truePeakDb, truePeakLimit);
         outcome.codecMet = !options.codecSafe || !over(decoded[job], target.truePeak);
         outcome.loudnessMet = !target.hasLoudness() || album ||

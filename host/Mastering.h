@@ -9,9 +9,9 @@
 //   measures loudness only. Input already louder than the target is first
 //   turned down by a plain gain before the plug-in.
 // - True peak: the master Ceiling is the target with True peak on (less what
-//   rounding to integer samples can add, for integer formats). The pass
-//   that writes measures the output's true peak (and, with a codec, the
-//   decoded true peak); when it is over, the file is not kept (an album's
+//   dither and rounding to integer samples can add, for integer formats).
+//   The pass that writes measures the true peak of the samples as written
+//   (and, with a codec, of them encoded and decoded); when it is over, the file is not kept (an album's
 //   files are, and replaced), the ceiling is lowered by the excess (at least
 //   0.1 dB after a codec), the drive searched again and the output rendered
 //   again, a bounded number of times; the last attempt is kept whatever it
@@ -20,6 +20,9 @@
 //   of all their gating blocks together (one gated measurement of the set).
 //
 // A file that cannot be read or rendered fails on its own; the others go on.
+// A damaged input (not holding what its header declares) is refused so,
+// before anything is rendered, unless allowTruncated: then it is mastered as
+// far as it goes. Either way its outcome says why (inputDamage).
 #pragma once
 
 #include "BatchRenderer.h"
@@ -37,6 +40,8 @@ struct MasterOptions
     std::string codec; // empty, or as CodecRoundTrip::parse takes it
     bool codecSafe = false;
     int threads = 1;
+    bool allowTruncated = false; // render a damaged input as far as it goes instead of refusing it
+    DitherKind dither = DitherKind::tpdf;
 };
 
 struct MasterOutcome
@@ -44,6 +49,7 @@ struct MasterOutcome
     std::string input;  // empty for the album
     std::string output;
     std::string error;  // why the file failed; empty when it was rendered
+    std::string inputDamage; // why the input is not whole, refused or rendered as far as it goes; empty if whole
     RenderResult result; // of the pass kept; for the album, all files' figures as one
     double gainDb = 0.0;
     double driveDb = 0.0;
@@ -67,8 +73,8 @@ public:
     std::vector<MasterOutcome> run(const std::vector<RenderJob>& jobs, const std::atomic<bool>* cancel) const;
 
     // Loudness and peaks of a file as the plug-in is fed it (mono on both
-    // sides), without true peaks. Throws HostError.
-    static LoudnessStats measureInput(const std::string& path);
+    // sides), without true peaks, read to its end. Throws HostError.
+    static LoudnessStats measureInput(SoundFileReader& reader);
 
 private:
     void guarded(const std::vector<RenderJob>& jobs, const std::vector<std::size_t>& group,

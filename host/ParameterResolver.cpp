@@ -1,6 +1,7 @@
 #include "ParameterResolver.h"
 
 #include "HostError.h"
+#include "vst/ParameterTable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -152,6 +153,10 @@ float ParameterResolver::resolveNumber(int index, double target, const std::stri
     // Coarse scan for a pair of neighbours whose displays bracket the target,
     // then bisection between them: exact for monotonic displays, and still
     // finds a crossing in ranges that rise and fall.
+    const float exact = resolveThroughTable(index, target);
+    if (!std::isnan(exact))
+        return exact;
+
     Probe best{0.0f, kNaN};
     Probe previous = probe(index, 0.0f);
     for (int step = 0; step <= kCoarseSteps; ++step)
@@ -171,11 +176,47 @@ float ParameterResolver::resolveNumber(int index, double target, const std::stri
     if (!std::isnan(best.shown))
     {
         instance.setParameter(index, best.x);
-        const double resolution = displayResolution(trim(instance.paramDisplay(index)));
-        if (std::fabs(best.shown - target) <= std::max(1.5 * resolution, 1e-4 * std::fabs(target)))
+        if (closeEnough(index, best.shown, target))
             return best.x;
     }
     throw HostError("value '" + text + "' is out of reach for " + name(index) + ": " + describeRange(index));
+}
+
+// With the parameter set to the value in question: whether its display,
+// showing `shown`, is the target to within the display's last digit.
+bool ParameterResolver::closeEnough(int index, double shown, double target) const
+{
+    const double resolution = displayResolution(trim(instance.paramDisplay(index)));
+    return std::fabs(shown - target) <= std::max(1.5 * resolution, 1e-4 * std::fabs(target));
+}
+
+const Parameter* ParameterResolver::tableParameter(int index) const
+{
+    const std::vector<Parameter>* list = ParameterTable::ofPlugin(instance.record()->uniqueID);
+    if (list == nullptr || static_cast<int>(list->size()) != instance.numParams())
+        return nullptr;
+    const Parameter& parameter = (*list)[static_cast<std::size_t>(index)];
+    return name(index) == parameter.name && trim(instance.paramLabel(index)) == parameter.label() ? &parameter
+                                                                                                   : nullptr;
+}
+
+float ParameterResolver::resolveThroughTable(int index, double target)
+{
+    const Parameter* parameter = tableParameter(index);
+    if (parameter == nullptr)
+        return std::numeric_limits<float>::quiet_NaN();
+    // Clamped: the ends are reached exactly (the top slope step is only at
+    // 1); a target beyond them then fails the display check below.
+    const double x = parameter->normalisedOf(parameter->valueOfShown(target), instance.sampleRate());
+    if (std::isnan(x))
+        return std::numeric_limits<float>::quiet_NaN();
+    const float value = static_cast<float>(std::min(std::max(x, 0.0), 1.0));
+    char expected[kVstMaxParamStrLen + 1] = {};
+    parameter->display(value, instance.sampleRate(), expected, kVstMaxParamStrLen);
+    const Probe shown = probe(index, value);
+    if (trim(instance.paramDisplay(index)) != expected || !closeEnough(index, shown.shown, target))
+        return std::numeric_limits<float>::quiet_NaN();
+    return value;
 }
 
 ParameterResolver::Probe ParameterResolver::bisect(int index, Probe lo, Probe hi, double target)

@@ -8,11 +8,17 @@
 //    outside 0..1: a value in the parameter's own unit, found by searching the
 //    normalised range for the value whose display text shows that number;
 //  - a word ("On", "Off"): found by scanning the range for that display text.
+// A number for a parameter of our own plug-ins converts exactly through the
+// parameter table instead, when the plug-in shows the table's parameter at
+// that index and displays the result as the table does (a multiband effect
+// with another inner maximizer may not); any other is searched for.
 // Probing sets the parameter on the instance, so resolve on the instance that
 // will use the value (displays may depend on its sample rate).
 #pragma once
 
 #include "PluginInstance.h"
+
+struct Parameter;
 
 #include <string>
 #include <vector>
@@ -53,6 +59,11 @@ private:
     };
 
     float resolveNumber(int index, double target, const std::string& unit, const std::string& text);
+    // The table's record for the parameter, or null when it is not one of ours.
+    const Parameter* tableParameter(int index) const;
+    // The exact value for the target, or NaN when the table cannot give it.
+    float resolveThroughTable(int index, double target);
+    bool closeEnough(int index, double shown, double target) const;
     float resolveText(int index, const std::string& text);
     Probe probe(int index, float x);
     Probe bisect(int index, Probe lo, Probe hi, double target);

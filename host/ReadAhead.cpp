@@ -1,6 +1,5 @@
 #include "ReadAhead.h"
 
-#include "HostError.h"
 #include "ThreadPriority.h"
 
 #include <algorithm>
@@ -42,8 +41,8 @@ BlockRing::Block* ReadAhead::next()
     if (!block && worker.joinable())
     {
         worker.join(); // makes `error` visible here
-        if (!error.empty())
-            throw HostError(error);
+        if (error)
+            std::rethrow_exception(error);
     }
     return block;
 }
@@ -67,9 +66,9 @@ void ReadAhead::run()
     {
         produce();
     }
-    catch (const std::exception& failure)
+    catch (const std::exception&)
     {
-        error = failure.what();
+        error = std::current_exception();
     }
     ring.close();
 }

@@ -16,6 +16,7 @@
 #include "SoundFileReader.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <thread>
@@ -33,7 +34,7 @@ public:
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     // The next block (frames > 0), waiting for it; nullptr after the last.
-    // Throws HostError if reading failed.
+    // Rethrows the reading thread's error (a HostError) if reading failed.
     BlockRing::Block* next();
     // Gives the block from next() back, to be refilled.
     void release();
@@ -57,6 +58,6 @@ private:
     std::int64_t chunkFrames = 0;
     std::int64_t chunkUsed = 0;
     BlockRing ring;
-    std::string error; // set by the thread before it closes the ring
+    std::exception_ptr error; // set by the thread before it closes the ring
     std::thread worker;
 };

@@ -33,5 +33,17 @@ std::string RenderReport::format(const std::string& input, const std::string& ou
 {
     return input + " -> " + output + " (" + SoundFormat::describe(result.outputFormat) + ", " +
            std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" +
-           table(result.before, result.after);
+           table(result.before, result.after) +
+           (result.inputDamage.empty() ? "" : "  input truncated: " + result.inputDamage + "\n");
+}
+
+std::string RenderReport::inputWarnings(const std::string& input, const RenderResult& result)
+{
+    std::string warnings;
+    if (!result.inputDamage.empty())
+        warnings += "orvex: warning: " + input + " is damaged: " + result.inputDamage + "; rendered the " +
+                    std::to_string(result.frames) + " frames it holds\n";
+    if (!result.inputWarning.empty())
+        warnings += "orvex: warning: " + input + ": " + result.inputWarning + "\n";
+    return warnings;
 }

@@ -1,6 +1,7 @@
 #include "Renderer.h"
 
 #include "HostError.h"
+#include "InputIntegrity.h"
 #include "PluginInstance.h"
 #include "ReadAhead.h"
 #include "SoundFileReader.h"
@@ -24,12 +25,30 @@ bool sameFile(const std::string& a, const std::string& b)
 } // namespace
 
 Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSetting> parameterSettings,
-                   int blockSize, int format, bool analyseLoudness)
+                   int blockSize, int format, bool analyseLoudness, bool allowDamage, DitherKind ditherKind)
     : library(std::move(lib)), settings(std::move(parameterSettings)), block(blockSize), sampleFormat(format),
-      analyse(analyseLoudness)
+      analyse(analyseLoudness), allowTruncated(allowDamage), dither(ditherKind)
 {
     if (block < 1)
         throw HostError("block size must be at least 1, not " + std::to_string(block));
+}
+
+InputIntegrity Renderer::open(const std::string& input, bool allowTruncated, std::optional<SoundFileReader>& reader)
+{
+    const InputIntegrity integrity = InputIntegrity::check(input);
+    if (!integrity.damage.empty() && !allowTruncated)
+        throw DamagedInputError(input, integrity.damage);
+    try
+    {
+        reader.emplace(input, allowTruncated);
+    }
+    catch (const HostError&)
+    {
+        if (!integrity.damage.empty())
+            throw DamagedInputError(input, integrity.damage, "nothing in it can be rendered");
+        throw;
+    }
+    return integrity;
 }
 
 RenderResult Renderer::render(const std::string& input, const std::string& output, const Progress& progress,
@@ -37,7 +56,9 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
 {
     if (sameFile(input, output))
         throw HostError("refusing to overwrite the input " + input + "; choose another output");
-    SoundFileReader reader(input);
+    std::optional<SoundFileReader> opened;
+    const InputIntegrity integrity = open(input, allowTruncated, opened);
+    SoundFileReader& reader = *opened;
     const int fileChannels = reader.channels();
     if (fileChannels > 2)
         throw HostError(input + " has " + std::to_string(fileChannels) +
@@ -63,8 +84,14 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     const Analysis analysis = analyse ? pass.analysis : Analysis::none;
     ReadAhead in(reader, instance.numInputs(), block, result.latency, analysis,
                  static_cast<float>(std::pow(10.0, pass.gainDb / 20.0)));
+    // Integer samples are brought to the file's word length before they are
+    // written, measured or encoded; a pass that writes nothing measures
+    // loudness only, which that does not move.
+    std::optional<Dither> wordLength;
+    if (const int bits = writer ? Dither::bitsOf(result.outputFormat) : 0)
+        wordLength.emplace(bits, dither);
     WriteBehind out(writer ? &*writer : nullptr, instance.numOutputs(), outChannels, block, reader.sampleRate(),
-                    analysis, pass.tap);
+                    analysis, pass.tap, wordLength);
     std::int64_t skip = result.latency;
     while (BlockRing::Block* source = in.next())
     {
@@ -85,6 +112,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     }
     result.before = in.finish();
     result.after = out.finish();
+    result.inputDamage = integrity.damage.empty() ? reader.damage() : integrity.damage;
+    result.inputWarning = integrity.warning;
     if (writer && (!pass.keep || pass.keep(result)))
     {
         writer->commit();

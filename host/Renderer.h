@@ -15,15 +15,19 @@
 // several threads at once; each call owns its instance and its two helpers.
 #pragma once
 
+#include "Dither.h"
+#include "InputIntegrity.h"
 #include "LoudnessMeter.h"
 #include "ParameterResolver.h"
 #include "PluginLibrary.h"
+#include "SoundFileReader.h"
 #include "WriteBehind.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,8 @@ struct RenderResult
     bool written = false; // the output file was committed
     LoudnessStats before{};
     LoudnessStats after{};
+    std::string inputDamage;  // why the input was not whole (rendered as far as it goes), or empty
+    std::string inputWarning; // what follows its audio that is not a known chunk, or empty
 };
 
 // How one render differs from the renderer's plain one: a pass of a search
@@ -57,17 +63,28 @@ public:
 
     // sampleFormat: 0 to keep the input's, else SF_FORMAT_FLOAT/PCM_24/PCM_16.
     // analyse: measure loudness and peaks (on the reading and writing
-    // threads); without it the result's figures stay zero.
+    // threads); without it the result's figures stay zero. allowTruncated:
+    // render a damaged input as far as it goes instead of refusing it.
+    // dither: for outputs with integer samples (pcm16, pcm24), at their word
+    // length; they are rounded to it either way.
     Renderer(std::shared_ptr<PluginLibrary> library, std::vector<ParameterSetting> settings, int blockSize,
-             int sampleFormat = 0, bool analyse = true);
+             int sampleFormat = 0, bool analyse = true, bool allowTruncated = false,
+             DitherKind dither = DitherKind::tpdf);
 
-    // Throws HostError on any failure; the output then does not exist (or is
-    // left as it was). `progress` receives input frames as they are consumed;
+    // Throws HostError on any failure (DamagedInputError for an input that
+    // does not hold what its header declares, checked before rendering where
+    // the container allows and while decoding otherwise); the output then does
+    // not exist (or is left as it was). `progress` receives input frames as they are consumed;
     // a set `cancel` flag stops the render with an "interrupted" error.
     RenderResult render(const std::string& input, const std::string& output, const Progress& progress = {},
                         const std::atomic<bool>* cancel = nullptr, const RenderPass& pass = {}) const;
 
     int blockSize() const { return block; }
+
+    // Opens `input` as render() does: checked first, a damaged file refused
+    // (DamagedInputError) unless `allowTruncated`, and also when nothing in
+    // it can be decoded. Returns what the check found.
+    static InputIntegrity open(const std::string& input, bool allowTruncated, std::optional<SoundFileReader>& reader);
 
 private:
     std::shared_ptr<PluginLibrary> library;
@@ -75,4 +92,6 @@ private:
     int block;
     int sampleFormat;
     bool analyse;
+    bool allowTruncated;
+    DitherKind dither;
 };

@@ -97,6 +97,43 @@ void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c
 }
 #endif
 
+// Float rounding of the computed points beside their exact values: under
+// 2^-24 (pairs + 2) of the sum of magnitudes at each stage, so under 0.2 % of
+// the gain bound after all four; 1 % is allowed.
+constexpr double kRoundingMargin = 1.01;
+
+// The largest sum of tap magnitudes over the 16 phases of the whole
+// interpolator, from the taps the stages use: its response to one input
+// sample at the top rate, every 16th point of which is one phase's taps.
+double gainBoundOf(const std::array<std::vector<float>, TruePeakMeter::kStages>& taps)
+{
+    std::vector<double> response{1.0};
+    for (const std::vector<float>& c : taps)
+    {
+        // The stage as one filter at its output rate: the input point at the
+        // centre, tap pair k at the odd distances 2 k + 1 either side.
+        const std::size_t centre = 2 * c.size() - 1;
+        std::vector<double> filter(2 * centre + 1, 0.0);
+        filter[centre] = 1.0;
+        for (std::size_t k = 0; k < c.size(); ++k)
+            filter[centre - 2 * k - 1] = filter[centre + 2 * k + 1] = static_cast<double>(c[k]);
+        std::vector<double> upsampled(2 * response.size() - 1 + filter.size() - 1, 0.0);
+        for (std::size_t i = 0; i < response.size(); ++i)
+            for (std::size_t j = 0; j < filter.size(); ++j)
+                upsampled[2 * i + j] += response[i] * filter[j];
+        response = std::move(upsampled);
+    }
+    double bound = 0.0;
+    for (std::size_t phase = 0; phase < TruePeakMeter::kFactor; ++phase)
+    {
+        double sum = 0.0;
+        for (std::size_t i = phase; i < response.size(); i += TruePeakMeter::kFactor)
+            sum += std::fabs(response[i]);
+        bound = std::max(bound, sum);
+    }
+    return bound;
+}
+
 // Largest |points[i]| whose position first + step i is in [0, end).
 float largestWithin(const float* points, std::size_t count, std::int64_t first, std::int64_t step, std::int64_t end,
                     float largest)
@@ -128,9 +165,9 @@ float largestWithin(const float* points, std::size_t count, std::int64_t first, 
 }
 } // namespace
 
-TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx)
-    : useAvx(allowAvx && processorHasAvx()), channels(channelCount), state(static_cast<std::size_t>(channelCount)),
-      odd(kChunk << (kStages - 1))
+TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx, bool skip)
+    : useAvx(allowAvx && processorHasAvx()), skipQuiet(skip), channels(channelCount),
+      state(static_cast<std::size_t>(channelCount)), odd((kChunk + kReach) << (kStages - 1))
 {
     for (int s = 0; s < kStages; ++s)
     {
@@ -144,13 +181,16 @@ TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx)
         for (double v : h)
             taps[static_cast<std::size_t>(s)].push_back(static_cast<float>(s == 0 ? v : v / sum));
     }
+    bound = kRoundingMargin * gainBoundOf(taps);
     for (Channel& channel : state)
     {
         for (int s = 0; s < kStages; ++s)
         {
             const std::size_t history = 2 * static_cast<std::size_t>(kPairs[static_cast<std::size_t>(s)]) - 1;
-            channel.streams[static_cast<std::size_t>(s)].assign(history + (kChunk << s), 0.0f);
+            // A fresh start adds up to kReach points at the input rate.
+            channel.streams[static_cast<std::size_t>(s)].assign(history + ((kChunk + kReach) << s), 0.0f);
         }
+        channel.recent.assign(kReach, 0.0f);
         // The first stream starts with silence before the first sample, as
         // much as the first stage reads.
         channel.used[0] = 2 * kPairs[0] - 1;
@@ -206,16 +246,67 @@ void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, s
     }
 }
 
+bool TruePeakMeter::cannotReachPeak(const Channel& channel, const float* in, std::size_t stride,
+                                    std::size_t count) const
+{
+    float largest = 0.0f;
+    for (const Channel& each : state)
+        largest = std::max(largest, each.maximum);
+    const double threshold = static_cast<double>(largest) / bound;
+    // A NaN or anything over the threshold says no.
+    for (std::size_t i = 0; i < count; ++i)
+        if (!(std::fabs(static_cast<double>(in[i * stride])) <= threshold))
+            return false;
+    for (float sample : channel.recent)
+        if (!(std::fabs(static_cast<double>(sample)) <= threshold))
+            return false;
+    return true;
+}
+
+void TruePeakMeter::restart(Channel& channel, std::int64_t first)
+{
+    std::copy(channel.recent.begin(), channel.recent.end(), channel.streams[0].begin());
+    channel.used.fill(0);
+    channel.used[0] = kReach;
+    channel.position[0] = first;
+    channel.skipped = false;
+}
+
+void TruePeakMeter::remember(Channel& channel, const float* in, std::size_t stride, std::size_t count)
+{
+    std::vector<float>& recent = channel.recent;
+    const std::size_t fresh = std::min(count, kReach);
+    std::copy(recent.begin() + static_cast<std::ptrdiff_t>(fresh), recent.end(), recent.begin());
+    for (std::size_t i = 0; i < fresh; ++i)
+        recent[kReach - fresh + i] = in[(count - fresh + i) * stride];
+}
+
 void TruePeakMeter::add(const float* interleaved, std::int64_t count)
 {
     const std::size_t stride = static_cast<std::size_t>(channels);
     for (std::int64_t done = 0; done < count;)
     {
         const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(count - done, kChunk));
+        const std::int64_t start = frames;
         frames += static_cast<std::int64_t>(n);
         for (int c = 0; c < channels; ++c)
-            run(state[static_cast<std::size_t>(c)], interleaved + static_cast<std::size_t>(done) * stride + static_cast<std::size_t>(c),
-                stride, n, frames * kFactor, odd);
+        {
+            Channel& channel = state[static_cast<std::size_t>(c)];
+            const float* in = interleaved + static_cast<std::size_t>(done) * stride + static_cast<std::size_t>(c);
+            if (skipQuiet && cannotReachPeak(channel, in, stride, n))
+            {
+                channel.skipped = true;
+                skippedFrames += static_cast<std::int64_t>(n);
+            }
+            else
+            {
+                if (channel.skipped)
+                    restart(channel, start - static_cast<std::int64_t>(kReach));
+                run(channel, in, stride, n, frames * kFactor, odd);
+            }
+            if (skipQuiet)
+                remember(channel, in, stride, n);
+        }
         done += static_cast<std::int64_t>(n);
     }
 }
@@ -223,12 +314,14 @@ void TruePeakMeter::add(const float* interleaved, std::int64_t count)
 double TruePeakMeter::peak() const
 {
     // The points still waiting for later samples, with silence after the
-    // last one: on copies, so that more audio can follow.
+    // last one: on copies, so that more audio can follow. A channel stopped
+    // at a skipped block has none that could count: they are made of that
+    // block, the samples before it and silence.
     std::vector<float> scratch(odd.size());
     float largest = 0.0f;
     for (Channel channel : state)
     {
-        for (std::int64_t flushed = 0; flushed < 2 * kPairs[0]; flushed += kChunk / 4)
+        for (std::int64_t flushed = 0; !channel.skipped && flushed < 2 * kPairs[0]; flushed += kChunk / 4)
             run(channel, nullptr, 0, kChunk / 4, frames * kFactor, scratch);
         largest = std::max(largest, channel.maximum);
     }

@@ -17,9 +17,10 @@ constexpr std::int64_t kWritebackFrames = 1 << 16;
 } // namespace
 
 WriteBehind::WriteBehind(SoundFileWriter* destination, int pluginOutputs, int channels, int block, int sampleRate,
-                         Analysis analysis, Tap chunkTap)
-    : writer(destination), tap(std::move(chunkTap)), fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
-      chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
+                         Analysis analysis, Tap chunkTap, std::optional<Dither> wordLength)
+    : writer(destination), tap(std::move(chunkTap)),
+      fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
+      dither(wordLength), chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginOutputs, 1), block)
 {
     if (analysis != Analysis::none)
@@ -107,6 +108,8 @@ void WriteBehind::flush()
 {
     if (chunkFrames == 0)
         return;
+    if (dither)
+        dither->apply(chunk.data(), static_cast<std::size_t>(chunkFrames) * fileChannels);
     if (writer)
         writer->write(chunk.data(), chunkFrames);
     if (meter)

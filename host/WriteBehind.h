@@ -6,6 +6,10 @@
 // result is not kept); a tap, when given, sees every chunk as well (a codec
 // check encodes it).
 //
+// Integer files are dithered and rounded to their word length here, once,
+// just before they are written, measured and shown to the tap
+// (`wordLength`; none for float).
+//
 // The producer (one thread) calls claim/publish/finish. The first error of
 // the writing thread (a full disk, say) stops it and is rethrown to the
 // producer by the next claim() or by finish(); the file is then removed by
@@ -13,6 +17,7 @@
 #pragma once
 
 #include "BlockRing.h"
+#include "Dither.h"
 #include "LoudnessMeter.h"
 #include "SoundFileWriter.h"
 
@@ -33,7 +38,7 @@ public:
     // to `block` frames; the first `fileChannels` of them are written.
     // Allocates here only.
     WriteBehind(SoundFileWriter* writer, int pluginOutputs, int fileChannels, int block, int sampleRate,
-                Analysis analysis, Tap tap = {});
+                Analysis analysis, Tap tap = {}, std::optional<Dither> wordLength = std::nullopt);
     ~WriteBehind(); // stops writing and waits for the thread; nothing is committed
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -58,6 +63,7 @@ private:
     Tap tap;
     std::size_t fileChannels;
     std::optional<LoudnessMeter> meter;
+    std::optional<Dither> dither;
     std::vector<float> chunk; // interleaved frames awaiting the file
     std::int64_t chunkFrames = 0;
     std::int64_t unsynced = 0; // frames written since the last writeback request

@@ -22,6 +22,11 @@ void addRender(CLI::App& app, RenderOptions& options)
     render->add_option("--block", options.blockSize, "Block size in frames")->default_val(1024)->check(CLI::Range(1, 1 << 20));
     render->add_option("-j,--jobs", options.jobs, "Files rendered at once (default: one per core)")->check(CLI::Range(1, 1024));
     render->add_option("--format", options.format, "Output sample format")->check(CLI::IsMember({"float32", "pcm24", "pcm16"}));
+    render->add_option("--dither", options.dither, "Dither when writing integer samples (pcm16, pcm24)")
+        ->default_val("tpdf")
+        ->check(CLI::IsMember({"none", "tpdf"}));
+    render->add_flag("--allow-truncated", options.allowTruncated,
+                     "Render a damaged input (cut short) as far as it goes; the exit status is still 4");
     render->add_option("--settings", options.settingsFile, "File of --set lines, applied before the command line's");
     render->add_option("--target", options.target, "Master to this integrated loudness (-14LUFS) by driving the bands");
     render->add_option("--true-peak", options.truePeak, "Master Ceiling with True peak on (-1dBTP; -1 with a target)");

@@ -72,12 +72,16 @@ void Lv2Effect::connectPort(std::uint32_t port, void* data)
         latencyOutput = static_cast<float*>(data);
 }
 
+// The controls connected now are the stream's initial state: set before the
+// resume, they are part of the restart (designed here, never faded in).
 void Lv2Effect::activate()
 {
     if (effect == nullptr || active)
         return;
+    applyControls(false);
     dispatch(effMainsChanged, 0, 1);
     active = true;
+    running = false;
 }
 
 void Lv2Effect::deactivate()
@@ -88,7 +92,7 @@ void Lv2Effect::deactivate()
     active = false;
 }
 
-void Lv2Effect::applyControls()
+void Lv2Effect::applyControls(bool mayDefer)
 {
     for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
     {
@@ -99,7 +103,7 @@ void Lv2Effect::applyControls()
         if (std::isnan(value) || value == appliedValues[i])
             continue;
         const ControlChange change{static_cast<VstInt32>(i), toNormalised(plugin.controls[i], value, sampleRate)};
-        if (scheduler != nullptr)
+        if (scheduler != nullptr && mayDefer)
         {
             if (!scheduler(schedulerContext, change))
                 continue;
@@ -153,7 +157,10 @@ void Lv2Effect::run(std::uint32_t frames)
                 std::fill(out, out + frames, 0.0f);
         return;
     }
-    applyControls();
+    // Controls first seen by the stream's first run are still its initial
+    // state: applied directly, so they too start without a fade.
+    applyControls(running);
+    running = true;
     for (std::uint32_t done = 0; done < frames;)
     {
         const std::uint32_t chunk = std::min(frames - done, kMaxChunk);
@@ -161,5 +168,5 @@ void Lv2Effect::run(std::uint32_t frames)
         done += chunk;
     }
     if (latencyOutput != nullptr)
-        *latencyOutput = static_cast<float>(effect->initialDelay);
+        *latencyOutput = static_cast<float>(loadInitialDelay(effect));
 }

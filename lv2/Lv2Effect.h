@@ -39,7 +39,8 @@ public:
 
     // Port numbers outside the description are ignored.
     void connectPort(std::uint32_t port, void* data);
-    // Resets and switches the effect on (resume), off (suspend).
+    // Applies the connected controls, then resets and switches the effect on
+    // (resume): a new stream starts with them, without fading from defaults.
     void activate();
     void deactivate();
     // Any frame count, including 0 (which applies controls and reports the
@@ -64,13 +65,16 @@ private:
     static VstIntPtr ORVEX_VSTCALL hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                                 void* ptr, float opt);
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, float opt = 0.0f);
-    void applyControls();
+    // Hands changed control values to the effect; through the scheduler when
+    // `mayDefer` and there is one.
+    void applyControls(bool mayDefer);
     void processChunk(std::uint32_t offset, std::uint32_t frames);
 
     const PluginDescription& plugin;
     float sampleRate;
     AEffect* effect = nullptr;
     bool active = false;
+    bool running = false; // run() was called since activate()
 
     Scheduler scheduler = nullptr;
     void* schedulerContext = nullptr;

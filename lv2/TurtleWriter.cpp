@@ -39,16 +39,16 @@ std::string quoted(const std::string& text)
     return out + "\"";
 }
 
-std::string unitTerm(PortUnit unit)
+std::string unitTerm(ParameterUnit unit)
 {
     switch (unit)
     {
-    case PortUnit::hz: return "units:hz";
-    case PortUnit::db: return "units:db";
-    case PortUnit::ms: return "units:ms";
-    case PortUnit::percent: return "units:pc";
-    case PortUnit::dbPerOctave: return "<" + std::string(ProjectFacts::kNamespace) + "units#dbPerOctave>";
-    case PortUnit::none: break;
+    case ParameterUnit::hz: return "units:hz";
+    case ParameterUnit::db: return "units:db";
+    case ParameterUnit::ms: return "units:ms";
+    case ParameterUnit::percent: return "units:pc";
+    case ParameterUnit::dbPerOctave: return "<" + std::string(ProjectFacts::kNamespace) + "units#dbPerOctave>";
+    case ParameterUnit::none: break;
     }
     return "";
 }
@@ -70,7 +70,7 @@ void TurtleWriter::writeManifest(const PluginDescription& plugin, std::ostream& 
 void TurtleWriter::writePlugin(const PluginDescription& plugin, std::ostream& out)
 {
     out << kPrefixes << "\n";
-    const std::string slopeUnit = unitTerm(PortUnit::dbPerOctave);
+    const std::string slopeUnit = unitTerm(ParameterUnit::dbPerOctave);
     out << slopeUnit << "\n"
         << "    a units:Unit ;\n"
         << "    rdfs:label \"decibels per octave\" ;\n"
@@ -130,14 +130,15 @@ void TurtleWriter::writeControlPort(const ControlPort& port, std::uint32_t index
         << "        lv2:default " << decimal(port.defaultValue) << " ;\n"
         << "        lv2:minimum " << decimal(port.minimum) << " ;\n"
         << "        lv2:maximum " << decimal(port.maximum);
-    if (port.unit != PortUnit::none)
+    if (port.unit != ParameterUnit::none)
         out << " ;\n        units:unit " << unitTerm(port.unit);
-    switch (port.mapping)
+    switch (port.curve)
     {
-    case PortMapping::toggle: out << " ;\n        lv2:portProperty lv2:toggled"; break;
-    case PortMapping::logarithmic:
-    case PortMapping::crossoverHz: out << " ;\n        lv2:portProperty pprop:logarithmic"; break;
-    case PortMapping::slopeSteps:
+    case ParameterCurve::toggle:
+    case ParameterCurve::toggleFromHalf: out << " ;\n        lv2:portProperty lv2:toggled"; break;
+    case ParameterCurve::logarithmic:
+    case ParameterCurve::crossoverHz: out << " ;\n        lv2:portProperty pprop:logarithmic"; break;
+    case ParameterCurve::slopeSteps:
         out << " ;\n        lv2:portProperty lv2:integer , lv2:enumeration";
         for (float db = port.minimum; db <= port.maximum; db += 12.0f)
             out << " ;\n        lv2:scalePoint [ rdfs:label \"" << std::lround(db) << " dB/oct\" ; rdf:value "

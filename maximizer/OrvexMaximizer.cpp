@@ -1,5 +1,6 @@
 #include "OrvexMaximizer.h"
 
+#include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 
@@ -7,42 +8,30 @@
 
 namespace
 {
-constexpr float kRangeDb = 30.0f;
-constexpr float kDefaultCeilingDb = -0.1f;
-// Release is logarithmic: 10^(3 v) ms spans 1 to 1000 ms.
-constexpr float kReleaseDecades = 3.0f;
-
-struct ParameterText
-{
-    const char* name;
-    const char* label;
-};
-
-constexpr ParameterText kTexts[OrvexMaximizer::kNumParameters] = {
-    {"Thresh", "dB"}, {"Ceiling", "dB"}, {"Release", "ms"}, {"Link", "%"}, {"TruePeak", ""}, {"AutoRel", ""},
-};
+static_assert(OrvexMaximizer::kNumParameters == ParameterTable::kMaximizerCount &&
+                  OrvexMaximizer::kUniqueId == ParameterTable::kMaximizerId,
+              "the maximizer shows the parameter table's list");
 
 bool isParameter(VstInt32 index)
 {
     return index >= 0 && index < OrvexMaximizer::kNumParameters;
 }
 
-bool isOn(float value)
+const Parameter& parameter(VstInt32 index)
 {
-    return value >= 0.5f;
+    return ParameterTable::maximizer()[static_cast<std::size_t>(index)];
 }
 
-// Levels move in steps of 0.001 dB, so that round values such as the default
-// ceiling of -0.1 dB come out exact.
-float roundedDb(float db)
+// A setting in its unit; no curve of the maximizer depends on the rate.
+float valueOf(VstInt32 index, float x)
 {
-    return static_cast<float>(std::round(static_cast<double>(db) * 1000.0) / 1000.0);
+    return static_cast<float>(parameter(index).valueOf(x, Parameter::kDefaultRate));
 }
 } // namespace
 
 OrvexMaximizer::OrvexMaximizer(audioMasterCallback host)
-    : AudioEffectX(host, 1, kNumParameters), pendingSampleRate(sampleRate), appliedValues(defaultValues()),
-      appliedSampleRate(sampleRate)
+    : AudioEffectX(host, 1, kNumParameters), pendingSampleRate(sampleRate.load()), appliedValues(defaultValues()),
+      appliedSampleRate(sampleRate.load())
 {
     setNumInputs(2);
     setNumOutputs(2);
@@ -58,24 +47,20 @@ OrvexMaximizer::OrvexMaximizer(audioMasterCallback host)
 std::array<float, OrvexMaximizer::kNumParameters> OrvexMaximizer::defaultValues()
 {
     std::array<float, kNumParameters> v{};
-    v[kThreshold] = 0.0f;
-    v[kCeiling] = (kDefaultCeilingDb + kRangeDb) / kRangeDb;
-    v[kRelease] = 2.0f / kReleaseDecades; // 100 ms
-    v[kLink] = 1.0f;
-    v[kTruePeak] = 0.0f;
-    v[kAutoRelease] = 0.0f;
+    for (int i = 0; i < kNumParameters; ++i)
+        v[i] = parameter(i).defaultNormalised();
     return v;
 }
 
 LimiterSettings OrvexMaximizer::settingsFor(const std::array<float, kNumParameters>& v)
 {
     LimiterSettings s;
-    s.thresholdDb = roundedDb(-kRangeDb * v[kThreshold]);
-    s.ceilingDb = roundedDb(kRangeDb * (v[kCeiling] - 1.0f));
-    s.releaseMs = static_cast<float>(std::pow(10.0, kReleaseDecades * static_cast<double>(v[kRelease])));
-    s.link = v[kLink];
-    s.truePeak = isOn(v[kTruePeak]);
-    s.autoRelease = isOn(v[kAutoRelease]);
+    s.thresholdDb = valueOf(kThreshold, v[kThreshold]);
+    s.ceilingDb = valueOf(kCeiling, v[kCeiling]);
+    s.releaseMs = valueOf(kRelease, v[kRelease]);
+    s.link = v[kLink]; // the linked fraction itself; shown in %
+    s.truePeak = parameter(kTruePeak).isOn(v[kTruePeak]);
+    s.autoRelease = parameter(kAutoRelease).isOn(v[kAutoRelease]);
     return s;
 }
 
@@ -136,32 +121,21 @@ float OrvexMaximizer::getParameter(VstInt32 index)
 void OrvexMaximizer::getParameterName(VstInt32 index, char* text)
 {
     if (isParameter(index) && text)
-        copyText(text, kTexts[index].name, kVstMaxParamStrLen);
+        copyText(text, parameter(index).name.c_str(), kVstMaxParamStrLen);
 }
 
 void OrvexMaximizer::getParameterLabel(VstInt32 index, char* label)
 {
     if (isParameter(index) && label)
-        copyText(label, kTexts[index].label, kVstMaxParamStrLen);
+        copyText(label, parameter(index).label(), kVstMaxParamStrLen);
 }
 
 void OrvexMaximizer::getParameterDisplay(VstInt32 index, char* text)
 {
     if (!isParameter(index) || !text)
         return;
-    std::array<float, kNumParameters> v;
-    for (int i = 0; i < kNumParameters; ++i)
-        v[i] = values[i].load(std::memory_order_relaxed);
-    const LimiterSettings s = settingsFor(v);
-    switch (index)
-    {
-    case kThreshold: float2string(s.thresholdDb, text, kVstMaxParamStrLen); break;
-    case kCeiling: float2string(s.ceilingDb, text, kVstMaxParamStrLen); break;
-    case kRelease: float2string(s.releaseMs, text, kVstMaxParamStrLen); break;
-    case kLink: float2string(s.link * 100.0f, text, kVstMaxParamStrLen); break;
-    case kTruePeak: copyText(text, s.truePeak ? "On" : "Off", kVstMaxParamStrLen); break;
-    default: copyText(text, s.autoRelease ? "On" : "Off", kVstMaxParamStrLen); break;
-    }
+    parameter(index).display(values[index].load(std::memory_order_relaxed), getSampleRate(), text,
+                             kVstMaxParamStrLen);
 }
 
 void OrvexMaximizer::setSampleRate(float newSampleRate)

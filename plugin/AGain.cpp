@@ -1,7 +1,7 @@
 #include "plugin/AGain.h"
 
 #include "crossover/KernelDesign.h"
-
+#include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/TextConversion.h"
 
@@ -19,35 +19,22 @@ namespace
 const char* const kEffectName = "Multiband Orvex Maximizer";
 const char* const kVendor = "ylk";
 constexpr VstInt32 kVendorVersion = 1000;
-// Inner parameter the effect sets to 0 on every instance after opening it.
-constexpr VstInt32 kInnerSetupParam = 15;
 // Size of the buffer an inner parameter name is fetched into.
 constexpr int kInnerNameSize = 64;
 constexpr int kForwardedNameLen = 32;
-constexpr float kDefaultSlope = 0.21428572f; // slope step 2, 24 dB/oct
-// An instance latency above this many seconds of audio cannot be true.
-constexpr double kAbsurdLatencySeconds = 10.0;
-// Enough retired splitters kept for the largest change: one per band.
-constexpr std::size_t kSpareSplitters = AGain::kNumBands;
-const double kDefaultFrequencies[AGain::kNumCrossovers] = {200.0, 1000.0, 4000.0, 10000.0};
+static_assert(AGain::kNumOwnParams == ParameterTable::kMultibandOwnCount &&
+                  AGain::kNumForwardedParams == ParameterTable::kMaximizerCount,
+              "the effect shows the parameter table's layout");
 
-// Normalised value of a crossover frequency, as the display maps it at 44100 Hz.
-float defaultFrequencyValue(double hz)
+const Parameter& ownParameter(VstInt32 index)
 {
-    const double power = std::pow(10.0, -2.0 * hz / 22050.0);
-    return static_cast<float>((static_cast<double>(0.999f) - power) * static_cast<double>(1.0121458f));
+    return ParameterTable::multiband()[static_cast<std::size_t>(index)];
 }
 
-// Crossover frequency in Hz that a normalised value stands for at `rate`.
-double frequencyDisplayHz(float x, float rate)
-{
-    const double argument = static_cast<double>(0.999f) - static_cast<double>(0.988f) * static_cast<double>(x);
-    return (static_cast<double>(rate) * 0.5) * std::log10(argument) * -0.5;
-}
-
+// The band switches' On, as their display shows it.
 bool isOn(float value)
 {
-    return value > 0.5f;
+    return ownParameter(0).isOn(value);
 }
 
 enum class OwnKind
@@ -80,124 +67,47 @@ void copyInnerText(AEffect* instance, VstInt32 opcode, VstInt32 index, char* tex
     copyText(text, innerText, kVstMaxParamStrLen);
 }
 
-VstIntPtr ORVEX_VSTCALL innerHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+// The crossover settings of a new effect at `rate`.
+CrossoverSettings defaultCrossover(float rate)
 {
-    return opcode == audioMasterVersion ? kVstVersion : 0;
+    CrossoverSettings settings;
+    settings.sampleRate = rate;
+    for (int i = 0; i < AGain::kNumCrossovers; ++i)
+    {
+        settings.hz[static_cast<std::size_t>(i)] = crossoverFrequencyHz(ownParameter(3 * i + 1).defaultNormalised(), rate);
+        settings.steps[static_cast<std::size_t>(i)] = slopeStep(ownParameter(3 * i + 2).defaultNormalised());
+    }
+    return settings;
 }
-
 } // namespace
 
-AGain::AGain(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, kNumParams)
+AGain::AGain(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, 1, kNumParams), instances(kEffectName),
+      engine(*this, instances, kInitialDelay, defaultCrossover(getSampleRate()), getBlockSize())
 {
     canProcessReplacing();
     setNumInputs(2);
     setNumOutputs(2);
-    setUniqueID(fourCharCode('m', 'Q', 'V', 'M'));
+    setUniqueID(ParameterTable::kMultibandId);
     setInitialDelay(kInitialDelay);
+    for (int i = 0; i < kNumBands; ++i)
+        bandEnable[i].store(ownParameter(3 * i).defaultNormalised(), std::memory_order_relaxed);
     for (int i = 0; i < kNumCrossovers; ++i)
     {
-        crossoverFreq[i].store(defaultFrequencyValue(kDefaultFrequencies[i]), std::memory_order_relaxed);
-        slope[i].store(kDefaultSlope, std::memory_order_relaxed);
+        crossoverFreq[i].store(ownParameter(3 * i + 1).defaultNormalised(), std::memory_order_relaxed);
+        slope[i].store(ownParameter(3 * i + 2).defaultNormalised(), std::memory_order_relaxed);
     }
-    for (auto& enable : bandEnable)
-        enable.store(1.0f, std::memory_order_relaxed);
-    ensureSumCapacity(getBlockSize());
-    crossover.reserveBlock(getBlockSize());
     copyText(programName, "Default", kVstMaxProgNameLen);
-    loadInnerMaximizer();
-    alignment.reserve(getSampleRate(), getBlockSize());
-    setGateFades(getSampleRate());
-    readInstanceLatencies();
-    // Until the first design the input passes through band 1, delayed so
-    // that the whole effect delays it by exactly the latency reported.
-    crossoverDelay.store(crossover.restart(std::max(0, kInitialDelay - instanceLatencyTotal.load())));
+    // Until the first sample rate the input passes through band 1, delayed so
+    // that the whole effect delays it by exactly the latency reported (or by
+    // the inner instances' latency, when that is larger).
+    engine.restart([] {});
+    toldLatency.store(engine.latency());
 }
 
-AGain::~AGain()
+float AGain::crossoverHz(int index) const
 {
-    {
-        Platform::ScopedLock hold(effectLock);
-        for (int i = 0; i < kNumInstances; ++i)
-        {
-            if (instances[i] == nullptr)
-                continue;
-            callInstance(instances[i], effMainsChanged, 0, 0);
-            callInstance(instances[i], effClose);
-            instances[i] = nullptr;
-        }
-    }
-    Platform::freeLibrary(innerLibrary);
-}
-
-void AGain::loadInnerMaximizer()
-{
-    innerLibrary = Platform::loadLibrary(Platform::innerLibraryPath());
-    if (innerLibrary == nullptr)
-    {
-        Platform::showMessage(kEffectName, "Failed to load VST Plugin library!");
-        return;
-    }
-    void* entry = Platform::findFunction(innerLibrary, "VSTPluginMain");
-    if (entry == nullptr)
-        entry = Platform::findFunction(innerLibrary, "main");
-    if (entry == nullptr)
-    {
-        Platform::showMessage(kEffectName, "VST Plugin main entry not found!");
-        return;
-    }
-    if (!createInstances(reinterpret_cast<VstPluginMainProc>(entry)))
-    {
-        Platform::showMessage(kEffectName, "Failed to create effect instance!");
-        return;
-    }
-    for (AEffect* instance : instances)
-    {
-        callInstance(instance, effOpen);
-        callInstance(instance, effMainsChanged, 0, 1);
-        instance->setParameter(instance, kInnerSetupParam, 0.0f);
-    }
-}
-
-bool AGain::createInstances(VstPluginMainProc entry)
-{
-    bool complete = true;
-    for (AEffect*& instance : instances)
-    {
-        instance = entry(innerHostCallback);
-        if (instance == nullptr)
-            complete = false;
-    }
-    if (complete)
-        return true;
-    // Half a set of instances is of no use: close the ones that were created,
-    // so none is left allocated and never opened.
-    for (AEffect*& instance : instances)
-    {
-        if (instance != nullptr)
-            callInstance(instance, effClose);
-        instance = nullptr;
-    }
-    return false;
-}
-
-VstIntPtr AGain::callInstance(AEffect* instance, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                              float opt)
-{
-    return instance->dispatcher(instance, opcode, index, value, ptr, opt);
-}
-
-void AGain::forwardToInstances(VstInt32 opcode, VstIntPtr value, float opt)
-{
-    if (instances[kMasterInstance] == nullptr)
-        return;
-    for (AEffect* instance : instances)
-    {
-        if (instance == nullptr)
-            continue;
-        callInstance(instance, effMainsChanged, 0, 0);
-        callInstance(instance, opcode, 0, value, nullptr, opt);
-        callInstance(instance, effMainsChanged, 0, 1);
-    }
+    return crossoverFrequencyHz(crossoverFreq[index].load(std::memory_order_relaxed), sampleRate.load());
 }
 
 void AGain::setSampleRate(float newSampleRate)
@@ -207,56 +117,40 @@ void AGain::setSampleRate(float newSampleRate)
     if (!(newSampleRate > 0.0f) || !std::isfinite(newSampleRate))
         return;
     // The same rate again changes nothing, and must not disturb the audio.
-    const bool designedAtRate = [this, newSampleRate] {
-        Platform::ScopedLock hold(effectLock);
-        const CrossoverDesign& latest = crossover.latestDesign();
-        return latest.designed() && latest.settings().sampleRate == newSampleRate;
-    }();
-    if (designedAtRate)
+    if (engine.runsAt(newSampleRate))
         return;
     AudioEffectX::setSampleRate(newSampleRate);
-    {
-        Platform::ScopedLock hold(effectLock);
-        alignment.reserve(newSampleRate, getBlockSize());
-        setGateFades(newSampleRate);
-    }
-    rebuildCrossovers(true);
-    forwardToInstances(effSetSampleRate, 0, newSampleRate);
+    float hz[kNumCrossovers];
+    for (int i = 0; i < kNumCrossovers; ++i)
+        hz[i] = crossoverHz(i);
+    instances.setSampleRate(newSampleRate);
+    engine.setSampleRate(newSampleRate, hz, [this, newSampleRate] {
+        instances.forward(effSetSampleRate, 0, newSampleRate);
+    });
+    announceLatency();
+    sayProblems();
 }
 
 void AGain::resume()
 {
     AudioEffectX::resume();
-    {
-        Platform::ScopedLock serial(designLock);
-        Platform::ScopedLock hold(effectLock);
-        const bool designed = crossover.latestDesign().designed();
-        crossoverDelay.store(crossover.restart(designed ? 0 : std::max(0, kInitialDelay - instanceLatencyTotal.load())));
-        alignment.clear();
-        for (int band = 0; band < kNumBands; ++band)
-            gates[band].reset(isOn(bandEnable[band].load(std::memory_order_relaxed)));
-    }
-    publishLatency();
+    engine.restart([this] { instances.restart(); });
+    announceLatency();
+    sayProblems();
 }
 
-void AGain::setGateFades(float sampleRate)
+void AGain::suspend()
 {
-    const int frames = static_cast<int>(std::lround(Crossover::kFadeSeconds * static_cast<double>(sampleRate)));
-    for (BandGate& gate : gates)
-        gate.setFadeFrames(frames);
+    sayProblems();
 }
 
 void AGain::setBlockSize(VstInt32 newBlockSize)
 {
     AudioEffectX::setBlockSize(newBlockSize);
-    {
-        // Sized ahead, so the audio path does not allocate on its first block.
-        Platform::ScopedLock hold(effectLock);
-        ensureSumCapacity(newBlockSize);
-        crossover.reserveBlock(newBlockSize);
-        alignment.reserve(getSampleRate(), newBlockSize);
-    }
-    forwardToInstances(effSetBlockSize, newBlockSize, 0.0f);
+    // Sized ahead, so the audio path does not allocate on its first block.
+    engine.setBlockSize(newBlockSize, [this, newBlockSize] { instances.forward(effSetBlockSize, newBlockSize, 0.0f); });
+    announceLatency();
+    sayProblems();
 }
 
 void AGain::processDoubleReplacing(double** inputs, double** outputs, VstInt32 sampleFrames)
@@ -275,7 +169,7 @@ AEffect* AGain::forwardedInstance(VstInt32 index, VstInt32& innerIndex) const
     if (index < kNumOwnParams || index >= kNumParams)
         return nullptr;
     innerIndex = (index - kNumOwnParams) % kNumForwardedParams;
-    AEffect* instance = instances[(index - kNumOwnParams) / kNumForwardedParams];
+    AEffect* instance = instances.instance((index - kNumOwnParams) / kNumForwardedParams);
     // An inner plug-in with fewer parameters answers only for those it has.
     return instance != nullptr && innerIndex < instance->numParams ? instance : nullptr;
 }
@@ -298,19 +192,18 @@ void AGain::setParameter(VstInt32 index, float value)
     {
     case OwnKind::bandSwitch:
         bandEnable[slot].store(value, std::memory_order_relaxed);
+        engine.setBand(slot, isOn(value));
         break;
     case OwnKind::frequency:
         crossoverFreq[slot].store(value, std::memory_order_relaxed);
-        rebuildCrossovers();
+        engine.setFrequency(slot, crossoverHz(slot));
         break;
     case OwnKind::slope:
-    {
-        const int before = slopeStep(slope[slot].exchange(value, std::memory_order_relaxed));
-        if (before != slopeStep(value))
-            rebuildCrossovers();
+        slope[slot].store(value, std::memory_order_relaxed);
+        engine.setSlope(slot, slopeStep(value));
         break;
     }
-    }
+    announceLatency();
 }
 
 float AGain::getParameter(VstInt32 index)
@@ -352,10 +245,8 @@ void AGain::getParameterLabel(VstInt32 index, char* label)
         copyInnerText(instance, effGetParamLabel, inner, label);
         return;
     }
-    if (!isOwn(index))
-        return;
-    static const char* const labels[] = {"", "Hz", "db/oct"};
-    copyText(label, labels[static_cast<int>(ownKind(index))], kVstMaxParamStrLen);
+    if (isOwn(index))
+        copyText(label, ownParameter(index).label(), kVstMaxParamStrLen);
 }
 
 void AGain::getParameterDisplay(VstInt32 index, char* text)
@@ -366,21 +257,8 @@ void AGain::getParameterDisplay(VstInt32 index, char* text)
         copyInnerText(instance, effGetParamDisplay, inner, text);
         return;
     }
-    if (!isOwn(index) || text == nullptr)
-        return;
-    const float value = getParameter(index);
-    switch (ownKind(index))
-    {
-    case OwnKind::bandSwitch:
-        copyText(text, isOn(value) ? "On" : "Off", kVstMaxParamStrLen);
-        break;
-    case OwnKind::frequency:
-        float2string(static_cast<float>(frequencyDisplayHz(value, getSampleRate())), text, kVstMaxParamStrLen);
-        break;
-    case OwnKind::slope:
-        int2string(-12 * slopeStep(value), text, kVstMaxParamStrLen);
-        break;
-    }
+    if (isOwn(index) && text != nullptr)
+        ownParameter(index).display(getParameter(index), getSampleRate(), text, kVstMaxParamStrLen);
 }
 
 void AGain::getParameterName(VstInt32 index, char* text)
@@ -390,12 +268,8 @@ void AGain::getParameterName(VstInt32 index, char* text)
         getForwardedName(index, text);
         return;
     }
-    if (!isOwn(index))
-        return;
-    static const char* const kinds[] = {"Band", "Freq", "Slope"};
-    // Band k's switch is index 3(k-1); crossover k's frequency and slope follow it.
-    const std::string name = kinds[static_cast<int>(ownKind(index))] + std::to_string(index / 3 + 1);
-    copyText(text, name.c_str(), kVstMaxParamStrLen);
+    if (isOwn(index))
+        copyText(text, ownParameter(index).name.c_str(), kVstMaxParamStrLen);
 }
 
 void AGain::getForwardedName(VstInt32 index, char* text)
@@ -406,12 +280,12 @@ void AGain::getForwardedName(VstInt32 index, char* text)
         return;
     if (instance == nullptr)
     {
-        if (instances[(index - kNumOwnParams) / kNumForwardedParams] != nullptr)
+        if (instances.instance((index - kNumOwnParams) / kNumForwardedParams) != nullptr)
             copyText(text, "", kForwardedNameLen); // beyond the inner plug-in's parameters
         return;
     }
     char innerName[kInnerNameSize] = {};
-    callInstance(instance, effGetParamName, inner, 0, innerName);
+    InnerInstances::call(instance, effGetParamName, inner, 0, innerName);
     innerName[kInnerNameSize - 1] = '\0'; // an inner plug-in that fills the buffer is still cut safely
     const int slot = (index - kNumOwnParams) / kNumForwardedParams;
     char name[2 + kInnerNameSize] = {};
@@ -444,251 +318,24 @@ VstInt32 AGain::getVendorVersion()
     return kVendorVersion;
 }
 
-bool AGain::ensureSumCapacity(VstInt32 frames)
-{
-    if (frames < 0 || frames > (1 << 28))
-        return false;
-    const int bytes = frames * static_cast<int>(sizeof(float));
-    if (sumLeft.size() < bytes)
-    {
-        sumLeft.resize(bytes);
-        sumRight.resize(bytes);
-    }
-    return sumLeft.size() >= bytes && sumRight.size() >= bytes;
-}
-
 void AGain::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr || sampleFrames < 0)
         return;
     DenormalGuard guard;
+    engine.process(inputs, outputs, sampleFrames);
     // Told outside the lock: a host may call back into the effect at once.
-    if (processLocked(inputs, outputs, sampleFrames))
-        publishLatency();
+    announceLatency();
 }
 
-bool AGain::processLocked(float** inputs, float** outputs, VstInt32 frames)
+void AGain::latencyChanged(int frames)
 {
-    Platform::ScopedLock hold(effectLock);
-    const bool sumsReady = ensureSumCapacity(frames);
-    // The crossover copies the input here, before any output is written, so
-    // hosts that process in place are safe.
-    float** bands[kNumBands] = {};
-    if (!crossover.process(inputs, frames, bands))
-        processSilence(outputs, frames, sumsReady);
-    else if (sumsReady)
-        mixBands(bands, outputs, frames);
-    else
-        zeroChannels(outputs, frames);
-    crossover.release(frames);
-    return followInstanceLatencies(frames);
+    setInitialDelay(frames);
 }
 
-void AGain::mixBands(float** const (&bands)[kNumBands], float** outputs, VstInt32 frames)
+void AGain::announceLatency()
 {
-    float* sums[2] = {sumLeft.as<float>(), sumRight.as<float>()};
-    zeroChannels(sums, frames);
-    const bool aligning = alignment.active();
-    for (int band = 0; band < kNumBands; ++band)
-    {
-        // A missing instance passes its band through unchanged.
-        float* const* result = bands[band];
-        if (runInstance(instances[band], bands[band], outputs, frames))
-        {
-            result = outputs;
-        }
-        else if (aligning && frames > 0)
-        {
-            for (int c = 0; c < 2; ++c)
-                std::memcpy(outputs[c], bands[band][c], sizeof(float) * static_cast<std::size_t>(frames));
-            result = outputs;
-        }
-        if (aligning)
-            alignment.delay(band, outputs, frames);
-        gates[band].mixInto(sums, result, frames, isOn(bandEnable[band].load(std::memory_order_relaxed)));
-    }
-    alignment.fade(sums, frames);
-    if (runInstance(instances[kMasterInstance], sums, outputs, frames))
-    {
-    }
-    else if (frames > 0)
-    {
-        std::memcpy(outputs[0], sums[0], sizeof(float) * static_cast<std::size_t>(frames));
-        std::memcpy(outputs[1], sums[1], sizeof(float) * static_cast<std::size_t>(frames));
-    }
-}
-
-// Fallback for a block the crossover cannot fill (memory ran out): the instances keep running on silence, nothing is consumed,
-// and the output is the master's processing of silence (silence without it).
-// Unlike a host's warm-up, the host's input buffers are left alone.
-void AGain::processSilence(float** outputs, VstInt32 frames, bool sumsReady)
-{
-    if (!sumsReady)
-    {
-        zeroChannels(outputs, frames);
-        return;
-    }
-    float* silence[2] = {sumLeft.as<float>(), sumRight.as<float>()};
-    zeroChannels(silence, frames);
-    for (AEffect* instance : instances)
-        runInstance(instance, silence, outputs, frames);
-    if (!usable(instances[kMasterInstance]))
-        zeroChannels(outputs, frames);
-}
-
-bool AGain::usable(const AEffect* instance)
-{
-    return instance != nullptr && (instance->process != nullptr || instance->processReplacing != nullptr);
-}
-
-// The accumulating entry when the instance has it, else the replacing one
-// (plug-ins written only for the latter may leave the former null); the
-// outputs are zeroed first either way. False when the instance has neither.
-bool AGain::runInstance(AEffect* instance, float** inputs, float** outputs, VstInt32 frames)
-{
-    if (!usable(instance))
-        return false;
-    zeroChannels(outputs, frames);
-    if (instance->process != nullptr)
-        instance->process(instance, inputs, outputs, frames);
-    else
-        instance->processReplacing(instance, inputs, outputs, frames);
-    return true;
-}
-
-void AGain::zeroChannels(float** channels, VstInt32 frames)
-{
-    if (frames <= 0)
-        return;
-    std::memset(channels[0], 0, sizeof(float) * static_cast<std::size_t>(frames));
-    std::memset(channels[1], 0, sizeof(float) * static_cast<std::size_t>(frames));
-}
-
-void AGain::rebuildCrossovers(bool restart)
-{
-    bool published = false;
-    {
-        Platform::ScopedLock serial(designLock);
-        published = publishDesign(restart);
-    }
-    // Told outside every lock: a host may call back into the effect at once.
-    if (published)
-        publishLatency();
-}
-
-bool AGain::publishDesign(bool restart)
-{
-    const float rate = getSampleRate();
-    CrossoverSettings settings;
-    settings.sampleRate = rate;
-    for (int i = 0; i < kNumCrossovers; ++i)
-    {
-        settings.hz[i] = crossoverFrequencyHz(crossoverFreq[i].load(std::memory_order_relaxed), rate);
-        settings.steps[i] = slopeStep(slope[i].load(std::memory_order_relaxed));
-    }
-    for (;;)
-    {
-        Crossover::Basis basis;
-        {
-            Platform::ScopedLock hold(effectLock);
-            if (crossover.latestDesign().settings() == settings)
-                return false;
-            basis = crossover.basis();
-        }
-        // Designed outside the lock: the audio thread keeps running meanwhile.
-        std::unique_ptr<Crossover::Update> update;
-        try
-        {
-            update = Crossover::prepare(CrossoverDesign::create(settings, basis.design), basis, restart,
-                                        getBlockSize(), rate, &spareSplitters);
-        }
-        catch (const std::bad_alloc&)
-        {
-            return false; // the crossover in use stays complete
-        }
-        const int delay = update->delay;
-        Crossover::Garbage garbage;
-        garbage.reserve();
-        bool published = false;
-        {
-            Platform::ScopedLock hold(effectLock);
-            published = crossover.publish(update, basis, garbage);
-        }
-        keepSpares(garbage, update.get());
-        if (published)
-        {
-            crossoverDelay.store(delay);
-            return true;
-        }
-        // Not published: the audio thread finished a change meanwhile, so the
-        // update was prepared against a state that is gone; prepare again.
-    }
-}
-
-// Splitters no longer used, or never published, serve the next design.
-void AGain::keepSpares(Crossover::Garbage& garbage, Crossover::Update* unpublished)
-{
-    auto keep = [this](std::unique_ptr<BandSplitter>& splitter) {
-        if (splitter && spareSplitters.size() < kSpareSplitters)
-            spareSplitters.push_back(std::move(splitter));
-    };
-    for (auto& splitter : garbage.splitters)
-        keep(splitter);
-    for (auto& replaced : garbage.updates)
-        for (auto& splitter : replaced->splitters)
-            keep(splitter);
-    if (unpublished != nullptr)
-        for (auto& splitter : unpublished->splitters)
-            keep(splitter);
-}
-
-// An instance's latency as the bands are aligned to it: what it reports,
-// but 0 for a missing instance and for a value that cannot be true (negative,
-// or above 10 s of audio), which is said once on standard error.
-int AGain::instanceLatency(int index)
-{
-    const AEffect* instance = instances[index];
-    if (!usable(instance))
-        return 0;
-    const VstInt32 reported = instance->initialDelay;
-    if (reported >= 0 && reported <= kAbsurdLatencySeconds * static_cast<double>(getSampleRate()))
-        return reported;
-    if (!absurdLatencySaid[index])
-    {
-        absurdLatencySaid[index] = true;
-        std::fprintf(stderr, "%s: inner instance %d reports a latency of %d samples; taken as 0\n", kEffectName,
-                     index + 1, static_cast<int>(reported));
-    }
-    return 0;
-}
-
-// The latencies the bands are aligned to, as the instances report them now.
-// True when anything changed.
-bool AGain::readInstanceLatencies()
-{
-    BandAlignment::Latencies latencies{};
-    for (int i = 0; i < kNumInstances; ++i)
-        latencies[static_cast<std::size_t>(i)] = instanceLatency(i);
-    if (!alignment.follow(latencies, getBlockSize()))
-        return false;
-    instanceLatencyTotal.store(alignment.latency());
-    return true;
-}
-
-// After every block, under the lock: an instance whose latency changed (one
-// that reports it only once it has processed audio, or a lookahead setting)
-// changes the latency at once, and a new band alignment fades in.
-bool AGain::followInstanceLatencies(VstInt32 frames)
-{
-    alignment.advance(frames);
-    return readInstanceLatencies();
-}
-
-void AGain::publishLatency()
-{
-    const int latency = crossoverDelay.load() + instanceLatencyTotal.load();
-    if (reportedLatency.exchange(latency) == latency)
-        return;
-    setInitialDelay(latency);
-    ioChanged();
+    const int latency = engine.latency();
+    if (toldLatency.exchange(latency) != latency)
+        ioChanged();
 }

@@ -15,6 +15,9 @@ void BandDelay::run(float* const* io, int n, int delay)
 {
     if (n <= 0 || n > ring.room())
         return;
+    // Written whether delayed or not, so a later delay reads the real stream.
     ring.write(io, n);
-    ring.read(io, std::clamp(delay, 0, ring.room() - n), n);
+    delay = std::clamp(delay, 0, ring.room() - n);
+    if (delay > 0)
+        ring.read(io, delay, n);
 }

@@ -18,7 +18,8 @@ public:
     int longestDelay(int n) const { return ring.room() - n; }
 
     // Writes the n frames of `io` into the line and replaces them, in place,
-    // with the frames `delay` earlier (delay is clamped to what fits).
+    // with the frames `delay` earlier (delay is clamped to what fits). Runs
+    // for every block, delayed or not, so the line always holds the stream.
     void run(float* const* io, int n, int delay);
     // Forgets everything written.
     void clear() { ring.clear(); }

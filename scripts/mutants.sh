@@ -13,18 +13,23 @@ jobs=$(nproc)
 # The text must occur exactly once in the file; "\n" stands for a line break.
 # Neither text nor replacement may contain "|".
 read -r -d '' table <<'EOF' || true
-# --- the multiband effect (plugin/AGain.cpp) ---
-band-to-next-instance | plugin/AGain.cpp | AudioPath | if (runInstance(instances[band], bands[band], outputs, frames)) | if (runInstance(instances[band + 1], bands[band], outputs, frames))
-bands-not-aligned | plugin/BandAlignment.h | AnyInner | lines[band].run(io, n, alignment[band]); | lines[band].run(io, n, 0);
-latency-not-followed | plugin/AGain.cpp | AnyInner | return followInstanceLatencies(frames); | return false;
-left-right-swapped | plugin/BandGate.cpp | AudioPath | sums[c][i] += band[c][i]; | sums[c][i] += band[1 - c][i];
-no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    // Told outside | // Told outside
+# --- the multiband effect and its engine ---
+band-to-next-instance | plugin/MultibandEngine.cpp | AudioPath | if (!runner.run(b, bands[b], out, n)) | if (!runner.run(b + 1, bands[b], out, n))
+bands-not-aligned | plugin/BandAlignment.h | Engine | lines[band].run(io, n, alignment[band]); | lines[band].run(io, n, 0);
+latency-not-followed | plugin/MultibandEngine.cpp | AnyInner | if (followLatencies(false))\n        updateLatency(); | followLatencies(false);
+left-right-swapped | crossover/GainRamp.cpp | AudioPath | sums[c][i] += band[c][i]; | sums[c][i] += band[1 - c][i];
+no-denormal-guard | plugin/AGain.cpp | AudioPath | DenormalGuard guard;\n    engine.process | engine.process
 label-not-cut | plugin/AGain.cpp | Parameters | copyText(text, innerText, kVstMaxParamStrLen); | copyText(text, innerText, kInnerNameSize - 1);
+restart-keeps-inner-stream | plugin/AGain.cpp | LiveChange | engine.restart([this] { instances.restart(); }); | engine.restart([] {});
 # --- live crossover changes ---
 crossfade-is-a-jump | crossover/Crossover.cpp | LiveChange | update->fadeFrames = std::max(1, static_cast<int>(std::lround(kFadeSeconds * sampleRate))); | update->fadeFrames = 1 + 0 * static_cast<int>(sampleRate);
 new-kernels-without-history | crossover/Crossover.cpp | LiveChange | feedHistory(*splitter, frames); | feedHistory(*splitter, 0);
-band-switch-cuts | plugin/BandGate.cpp | LiveChange | position = std::clamp(position + step, 0, fadeFrames); | position = std::clamp(position + step * fadeFrames, 0, fadeFrames);
-delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | w[i] = 1.0f - ramp(position + i); | w[i] = 1.0f;
+fades-are-jumps | crossover/GainRamp.h | LiveChange | int step() const { return rising ? 1 : -1; } | int step() const { return rising ? fadeFrames : -fadeFrames; }
+delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | fade.reset(true);\n        fade.target(false); | fade.reset(false);\n        fade.target(false);
+late-changes-fade | crossover/Crossover.cpp | Engine | basis.fresh = untouched; | basis.fresh = false;
+idle-alignment-lines | plugin/MultibandEngine.cpp | Engine | alignment.delay(b, out, n); | if (alignment.latency() > runner.latency(kMaster))\n            alignment.delay(b, out, n);
+alignment-fade-jumps | plugin/BandAlignment.cpp | Engine | ramp.target(target == alignment); | ramp.reset(true);\n        ramp.target(target == alignment);
+design-waits | plugin/MultibandEngine.cpp | Engine | if (designing.exchange(true))\n            return; | while (designing.exchange(true)) {}
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
 rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
@@ -36,7 +41,7 @@ nyquist-band-ignored | maximizer/TruePeakDetector.cpp | Limiter\. | constexpr fl
 later-partitions-off-by-1% | crossover/PartitionedKernel.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
 EOF
 
-targets=(PluginAudioTest PluginShellTest MaximizerPluginTest LimiterTest BandSplitterTest)
+targets=(PluginAudioTest PluginShellTest EngineTest MaximizerPluginTest LimiterTest BandSplitterTest)
 
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
 

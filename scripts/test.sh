@@ -47,6 +47,9 @@ stage_package() {
     local deb sudo=""
     deb=$(ls "$root"/build/multiband-orvex-maximizer_*.deb)
     dpkg-deb -f "$deb" Depends | grep -q libsndfile1 || { echo "package does not depend on libsndfile1"; return 1; }
+    local copyright
+    copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/multiband-orvex-maximizer/copyright)
+    grep -qx "License: MIT" <<<"$copyright" || { echo "package has no copyright file naming the MIT licence"; return 1; }
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
     # The checks are chained with && since errexit does not apply inside "|| status=".
@@ -107,7 +110,7 @@ stage_windows() {
         python3 - "build-win-$arch"/MultibandOrvexMaximizer-*.zip <<'PY'
 import sys, zipfile
 names = sorted(n.split("/")[-1] for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))
-want = ["INSTALL.txt", "MultibandOrvexMaximizer.dll", "Orvex_Maximizer.dll"]
+want = ["INSTALL.txt", "LICENSE.txt", "MultibandOrvexMaximizer.dll", "Orvex_Maximizer.dll"]
 sys.exit(0 if names == want else f"{sys.argv[1]} holds {names}, expected {want}")
 PY
     done

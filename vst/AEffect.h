@@ -120,6 +120,18 @@ static_assert(offsetof(AEffect, processDoubleReplacing) == 128, "record layout")
 static_assert(offsetof(AEffect, future) == 136, "record layout");
 #endif
 
+// The record's latency may be written by one thread while a host reads it on
+// another (an effect that changes its latency while running): these access it
+// as one atomic 32-bit value.
+inline VstInt32 loadInitialDelay(const AEffect* effect)
+{
+    return __atomic_load_n(&effect->initialDelay, __ATOMIC_ACQUIRE);
+}
+inline void storeInitialDelay(AEffect* effect, VstInt32 delay)
+{
+    __atomic_store_n(&effect->initialDelay, delay, __ATOMIC_RELEASE);
+}
+
 // Flag bits of AEffect::flags.
 enum VstAEffectFlags : VstInt32
 {

@@ -240,7 +240,7 @@ void AudioEffect::programsAreChunks(bool state)
 
 void AudioEffect::setInitialDelay(VstInt32 delay)
 {
-    cEffect.initialDelay = delay;
+    storeInitialDelay(&cEffect, delay);
 }
 
 AEffEditor* AudioEffect::getEditor()

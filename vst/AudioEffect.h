@@ -9,6 +9,8 @@
 // changes is the derived effect's business. Host-facing operations never throw.
 #pragma once
 
+#include <atomic>
+
 #include "AEffect.h"
 
 class AEffEditor;
@@ -106,8 +108,9 @@ protected:
 
     audioMasterCallback audioMaster;
     AEffEditor* editor;
-    float sampleRate;
-    VstInt32 blockSize;
+    // Written by the host's set-up calls, read by any thread.
+    std::atomic<float> sampleRate;
+    std::atomic<VstInt32> blockSize;
     VstInt32 numPrograms;
     VstInt32 numParams;
     VstInt32 curProgram;

@@ -55,7 +55,8 @@ BENCHMARK(DesignOneMove)->Arg(200)->Arg(40)->Arg(20)->Unit(benchmark::kMicroseco
 void Publish(benchmark::State& state)
 {
     Crossover crossover;
-    crossover.restart();
+    Crossover::Garbage retired;
+    crossover.restart(retired);
     int move = 0;
     for (auto _ : state) {
         const Crossover::Basis basis = crossover.basis();
@@ -67,7 +68,7 @@ void Publish(benchmark::State& state)
         crossover.publish(update, basis, garbage);
         const auto stop = std::chrono::steady_clock::now();
         state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
-        crossover.restart(); // adopts it, so the next update has a new basis
+        crossover.restart(garbage); // adopts it, so the next update has a new basis
     }
 }
 // A fixed count: each iteration prepares a design, which takes far longer than what is timed.

@@ -3,15 +3,19 @@
 // block time (processor time of the calling thread) in steady state and
 // across a whole change (catch-up and crossfade), and the time setParameter
 // takes to design and publish a move.
+#include "bench/plugin/BenchHost.h"
 #include "vst/AEffect.h"
 
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
 
-#include <time.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <random>
 #include <vector>
 
@@ -21,27 +25,13 @@ namespace
 constexpr int kBlock = 64;
 constexpr int kFreq2 = 4;
 
-// Processor time of this thread: a block preempted by another process on a
-// shared machine does not count as slow.
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-VstIntPtr ORVEX_VSTCALL hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? kVstVersion : 0;
-}
-
 struct Effect
 {
     Effect()
     {
         library = dlopen(ORVEX_BENCH_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
         auto entry = reinterpret_cast<VstPluginMainProc>(library ? dlsym(library, "VSTPluginMain") : nullptr);
-        effect = entry ? entry(hostCallback) : nullptr;
+        effect = entry ? entry(BenchHost::callback) : nullptr;
         if (!effect)
             return;
         effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 44100.0f);
@@ -90,9 +80,9 @@ void BlocksAt64(benchmark::State& state)
         if (moving)
             effect->setParameter(effect, kFreq2, ++move % 2 != 0 ? 0.2f : 0.19f);
         for (int i = 0; i < 100; ++i) {
-            const double start = threadSeconds();
+            const double start = BenchHost::threadSeconds();
             effect->processReplacing(effect, inputs, outputs, kBlock);
-            times.push_back(threadSeconds() - start);
+            times.push_back(BenchHost::threadSeconds() - start);
         }
         benchmark::DoNotOptimize(out[0].data());
     }
@@ -127,6 +117,71 @@ void SetParameterMove(benchmark::State& state)
         effect->setParameter(effect, kFreq2, ++move % 2 != 0 ? 0.2f : 0.19f);
 }
 BENCHMARK(SetParameterMove)->Unit(benchmark::kMicrosecond);
+
+// A host that re-sends an unchanged Freq4 from its audio thread before every
+// 64-frame block, while another thread drags Freq1 at 96 dB/oct (long
+// designs): the wall time of each re-send, which must never wait for those
+// designs. A re-send that blocked shows as a voluntary context switch
+// ("waits", which must stay 0); one the system preempted (an involuntary
+// switch, the machine being busy) is counted apart, so the worst time of
+// the others is the effect's own.
+void UnchangedResendWhileAnotherThreadDesigns(benchmark::State& state)
+{
+    Effect host;
+    if (!host.effect) {
+        state.SkipWithError("plug-in not loaded");
+        return;
+    }
+    AEffect* effect = host.effect;
+    constexpr int kSlope1 = 2, kFreq1 = 1, kFreq4 = 10;
+    effect->setParameter(effect, kSlope1, 1.0f);
+    const float freq4 = effect->getParameter(effect, kFreq4);
+    std::vector<float> in[2], out[2];
+    for (int c = 0; c < 2; ++c) {
+        in[c].assign(kBlock, 0.1f);
+        out[c].resize(kBlock);
+    }
+    float* inputs[2] = {in[0].data(), in[1].data()};
+    float* outputs[2] = {out[0].data(), out[1].data()};
+    std::atomic<bool> done{false};
+    std::atomic<long> designs{0};
+    std::thread mover([&] {
+        for (int move = 0; !done.load(); ++move, ++designs)
+            effect->setParameter(effect, kFreq1, 0.01f + 0.0005f * static_cast<float>(move % 40));
+    });
+    std::vector<double> resends;
+    resends.reserve(1 << 20);
+    long waits = 0, preempted = 0;
+    double worstPreempted = 0.0;
+    for (auto _ : state) {
+        for (int i = 0; i < 100; ++i) {
+            rusage before{}, after{};
+            getrusage(RUSAGE_THREAD, &before);
+            const auto start = std::chrono::steady_clock::now();
+            effect->setParameter(effect, kFreq4, freq4);
+            const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            getrusage(RUSAGE_THREAD, &after);
+            waits += after.ru_nvcsw > before.ru_nvcsw;
+            if (after.ru_nivcsw > before.ru_nivcsw) {
+                ++preempted;
+                worstPreempted = std::max(worstPreempted, took);
+            } else {
+                resends.push_back(took);
+            }
+            effect->processReplacing(effect, inputs, outputs, kBlock);
+        }
+    }
+    done.store(true);
+    mover.join();
+    std::sort(resends.begin(), resends.end());
+    state.counters["designs_meanwhile"] = static_cast<double>(designs.load());
+    state.counters["waits"] = static_cast<double>(waits);
+    state.counters["preempted"] = static_cast<double>(preempted);
+    state.counters["worst_preempted_us"] = worstPreempted * 1e6;
+    state.counters["p999_resend_us"] = resends[resends.size() - 1 - resends.size() / 1000] * 1e6;
+    state.counters["worst_resend_us"] = resends.back() * 1e6;
+}
+BENCHMARK(UnchangedResendWhileAnotherThreadDesigns)->Iterations(200)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

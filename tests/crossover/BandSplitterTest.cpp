@@ -1,9 +1,12 @@
 #include "crossover/BandKernel.h"
 #include "crossover/BandSplitter.h"
+#include "crossover/KernelDesign.h"
+#include "vst/Parameter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -340,6 +343,61 @@ TEST(BandSplitter, MatchesDirectConvolution)
             expectMatches(driver.collected.channel[ch], convolve(in.channel[ch], taps),
                           tolerance(taps, in.channel[ch], splitter.fftSize()), 0, ch == 0 ? "left" : "right");
             EXPECT_GE(driver.collected.channel[ch].size() + driver.warmupFrames, in.channel[ch].size());
+        }
+    }
+}
+
+// Whatever the block sizes, and so however a hop's products are spread over
+// the calls before it, the output is bit for bit that of one call holding the
+// whole signal. Kernels as the effect designs them: band 2 at the defaults
+// (one partition), and the longest (192 kHz, every crossover at its lowest,
+// 96 dB/oct: eight partitions), the same for both channels or band 2 on the
+// left and band 1 on the right (channels convolved apart).
+TEST(BandSplitter, OutputDoesNotDependOnTheBlockSizes)
+{
+    struct Design
+    {
+        float rate;
+        bool lowest;
+        int step;
+        bool twoKernels;
+    };
+    const std::array<float, kCrossoverCount> defaults = {200.0f, 1000.0f, 4000.0f, 10000.0f};
+    for (const Design& d : {Design{44100.0f, false, 2, false}, Design{192000.0f, true, 8, false},
+                            Design{192000.0f, true, 8, true}}) {
+        std::array<float, kCrossoverCount> hz = defaults;
+        if (d.lowest)
+            hz.fill(crossoverFrequencyHz(0.0f, d.rate));
+        const BandEdgeTable bands = bandEdgeTable(hz, {d.step, d.step, d.step, d.step});
+        Signal taps[2];
+        for (int b = 0; b < 2; ++b) {
+            BandKernel designed;
+            designBandKernel(designed, commonKernelLength(bands, d.rate), bands[1 - b], d.rate);
+            taps[b].assign(designed.taps(0), designed.taps(0) + designed.tapCount(0));
+        }
+        BandSplitter splitter;
+        splitter.setKernel(d.twoKernels ? makeKernel(taps[0], taps[1]) : makeKernel(taps[0]));
+        SCOPED_TRACE(std::to_string(splitter.kernelLength()) + " taps");
+        // Noise with a silent hop inside, over every partition and then some.
+        const int x = splitter.hop();
+        Stereo in{{denseInput(x * (splitter.partitionCount() + 2), 0, 131),
+                   denseInput(x * (splitter.partitionCount() + 2), 0, 132)}};
+        for (Signal& channel : in.channel)
+            std::fill(channel.begin() + x, channel.begin() + 2 * x, 0.0f);
+        Stereo reference;
+        for (int blockSize : {in.length(), 1, 64, 441, 512, 4096, 0}) {
+            SCOPED_TRACE(blockSize);
+            splitter.setStreamDelay(x);
+            splitter.restart();
+            Driver driver(splitter);
+            driver.streamAll(in, blockSize > 0 ? fixedSize(blockSize) : randomSizes(133, 3000));
+            if (blockSize == in.length())
+                reference = driver.collected;
+            for (int c = 0; c < 2; ++c) {
+                ASSERT_EQ(driver.collected.channel[c].size(), in.channel[c].size());
+                EXPECT_EQ(std::memcmp(driver.collected.channel[c].data(), reference.channel[c].data(),
+                                      in.channel[c].size() * sizeof(float)), 0);
+            }
         }
     }
 }

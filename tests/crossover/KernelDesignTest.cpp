@@ -1,6 +1,7 @@
 #include "crossover/KernelDesign.h"
 
 #include "crossover/BandKernel.h"
+#include "vst/Parameter.h"
 
 #include <gtest/gtest.h>
 
@@ -139,53 +140,6 @@ void expectMatchesReference(const BandKernel& kernel, const BandEdges& band, dou
 }
 
 } // namespace
-
-TEST(CrossoverMapping, FrequencyFollowsTheLogarithmicLaw)
-{
-    for (float fs : {44100.0f, 48000.0f, 96000.0f})
-        for (float x : {0.0f, 0.0403946f, 0.1897612f, 0.5f, 0.5721672f, 0.8857579f, 1.0f})
-        {
-            const double argument = 0.999 - 0.988 * double(x);
-            const double expected = -(double(fs) / 4) * std::log10(argument);
-            // The single-precision constants and product move the argument by a few float ulps.
-            const double tol = double(fs) / 4 * 4 * FLT_EPSILON / (argument * std::log(10.0));
-            EXPECT_NEAR(crossoverFrequencyHz(x, fs), expected, tol) << "x " << x << " fs " << fs;
-        }
-    // The defaults sit at 200 Hz, 1, 4 and 10 kHz at 44.1 kHz.
-    const double nominal[] = {200.0, 1000.0, 4000.0, 10000.0};
-    for (int i = 0; i < kCrossoverCount; ++i)
-        EXPECT_NEAR(crossoverFrequencyHz(kDefaultFreq[i], 44100.0f), nominal[i], 0.001 * nominal[i]);
-    EXPECT_NEAR(crossoverFrequencyHz(0.0f, 44100.0f), 4.79, 0.01);
-    EXPECT_NEAR(crossoverFrequencyHz(1.0f, 44100.0f), 21593.6, 0.1);
-}
-
-TEST(CrossoverMapping, FrequencyClampsOutOfRangeValues)
-{
-    const float fs = 44100.0f;
-    EXPECT_EQ(crossoverFrequencyHz(1.5f, fs), crossoverFrequencyHz(1.0f, fs));
-    EXPECT_EQ(crossoverFrequencyHz(1e30f, fs), crossoverFrequencyHz(1.0f, fs));
-    EXPECT_EQ(crossoverFrequencyHz(-0.2f, fs), crossoverFrequencyHz(0.0f, fs));
-    EXPECT_EQ(crossoverFrequencyHz(std::numeric_limits<float>::quiet_NaN(), fs), crossoverFrequencyHz(0.0f, fs));
-    EXPECT_GT(crossoverFrequencyHz(1.5f, fs), 0.0f);
-}
-
-TEST(CrossoverMapping, SlopeSteps)
-{
-    EXPECT_EQ(slopeStep(0.0f), 1);
-    EXPECT_EQ(slopeStep(kDefaultSlope), 2);
-    EXPECT_EQ(slopeStep(0.2f), 2);
-    EXPECT_EQ(slopeStep(0.25f), 2);
-    EXPECT_EQ(slopeStep(0.3f), 3);
-    EXPECT_EQ(slopeStep(1.0f), 8);
-    EXPECT_EQ(slopeStep(std::nextafter(1.0f, 0.0f)), 7);
-    // Host values outside 0..1 stay within the orders the filters support.
-    EXPECT_EQ(slopeStep(1.5f), 8);
-    EXPECT_EQ(slopeStep(1e30f), 8);
-    EXPECT_EQ(slopeStep(std::numeric_limits<float>::infinity()), 8);
-    EXPECT_EQ(slopeStep(-0.2f), 1);
-    EXPECT_EQ(slopeStep(-std::numeric_limits<float>::infinity()), 1);
-    EXPECT_EQ(slopeStep(std::numeric_limits<float>::quiet_NaN()), 1);
-}
 
 TEST(KernelDesign, BandEdgeTableChainsTheCrossovers)
 {

@@ -178,6 +178,143 @@ TEST(HostCli, OneBadFileDoesNotStopTheBatch)
     EXPECT_EQ(std::system(("test ! -e '" + dir.file("out/in2.wav") + "'").c_str()), 0);
 }
 
+// `name` made of the first `keep` bytes of `source`, then `extra` bytes of text.
+void damagedCopy(const ScratchDir& dir, const std::string& source, const std::string& name, std::int64_t keep,
+                 std::size_t extra = 0)
+{
+    const std::string bytes = slurp(dir.file(source));
+    std::ofstream(dir.file(name), std::ios::binary)
+        << bytes.substr(0, static_cast<std::size_t>(std::max<std::int64_t>(keep, 0))) << std::string(extra, 'x');
+}
+
+TEST(HostCli, DamagedInputsAreRefusedWithTheirOwnStatusUnlessAllowed)
+{
+    ScratchDir dir;
+    Audio in = noise(88200, 2, 21); // 2 s of pcm16: 352800 bytes of audio
+    in.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("whole.wav"), in);
+    in.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("whole.flac"), in);
+    const auto wavBytes = static_cast<std::int64_t>(slurp(dir.file("whole.wav")).size());
+    const auto flacBytes = static_cast<std::int64_t>(slurp(dir.file("whole.flac")).size());
+    damagedCopy(dir, "whole.wav", "data.wav", wavBytes - 176400); // half the audio left
+    damagedCopy(dir, "whole.wav", "header.wav", 30);
+    damagedCopy(dir, "whole.wav", "few.wav", 6);
+    damagedCopy(dir, "whole.flac", "cut.flac", flacBytes / 2);
+    damagedCopy(dir, "whole.wav", "trailing.wav", wavBytes, 1000);
+    const std::string refused = "; not rendered (--allow-truncated renders what is there)\n";
+    const struct
+    {
+        const char* input;
+        const char* options;
+        int status;
+        std::string stderrLine; // a fragment of the one line expected, or "" for none
+        std::int64_t outputFrames; // -1: no output
+    } rows[] = {
+        {"whole.wav", "", 0, "", 88200},
+        {"data.wav", "", 4, "orvex: data.wav is damaged: its header declares 352800 bytes of audio (2.000 s), the "
+                            "file holds 176400 bytes (1.000 s)" + refused, -1},
+        {"data.wav", "--allow-truncated", 4, "orvex: warning: data.wav is damaged: its header declares 352800 bytes "
+                                             "of audio (2.000 s), the file holds 176400 bytes (1.000 s); rendered the "
+                                             "44100 frames it holds\n", 44100},
+        {"header.wav", "", 4, "orvex: header.wav is damaged: the file ends inside its 'fmt ' chunk, before the audio "
+                              "(the chunk declares 16 bytes, the file holds 10)" + refused, -1},
+        {"few.wav", "--allow-truncated", 4, "orvex: few.wav is damaged: the file ends after 6 bytes, inside its RIFF "
+                                            "header; nothing in it can be rendered\n", -1},
+        {"cut.flac", "", 4, " frames (2.000 s) its header declares: ", -1},
+        {"trailing.wav", "", 0, "orvex: warning: trailing.wav: 1000 bytes after the audio are not a known chunk; "
+                                "ignored\n", 88200},
+    };
+    // A plain render, and a mastering run (a report, no target): the same.
+    for (const std::string mode : {"", "--report r.json "})
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(mode);
+        const std::string output = dir.file("out.wav");
+        const Outcome run = orvex(dir, "render " + std::string(row.input) + " -o out.wav --format float32 --set Mode=Off " +
+                                           row.options + " " + mode + gain());
+        EXPECT_EQ(run.status, row.status) << row.input << " " << row.options << ": " << run.err;
+        if (!mode.empty())
+        {
+            const std::string json = slurp(dir.file("r.json"));
+            EXPECT_EQ(json.find("\"input_truncated\": null") == std::string::npos, row.status == 4) << json;
+            std::remove(dir.file("r.json").c_str());
+        }
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), row.stderrLine.empty() ? 0 : 1) << run.err;
+        EXPECT_NE(run.err.find(row.stderrLine), std::string::npos) << run.err;
+        EXPECT_EQ(row.outputFrames < 0 || run.out.find("input truncated: ") != std::string::npos,
+                  row.status == 4) << run.out;
+        if (row.outputFrames < 0)
+        {
+            EXPECT_NE(access(output.c_str(), F_OK), 0) << row.input << " left an output";
+            continue;
+        }
+        const Audio out = readAudio(output);
+        ASSERT_EQ(out.frames(), row.outputFrames) << row.input;
+        EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), readAudio(dir.file("whole.wav")).samples.begin()))
+            << row.input;
+        std::remove(output.c_str());
+    }
+}
+
+// |DFT|^2 of channel 0 at `hz`, the samples in units of `lsb`.
+double binPower(const Audio& audio, double hz, double lsb)
+{
+    std::complex<double> sum = 0.0;
+    for (std::int64_t n = 0; n < audio.frames(); ++n)
+        sum += static_cast<double>(audio.at(n, 0)) / lsb * std::polar(1.0, -2.0 * M_PI * hz * n / audio.rate);
+    return std::norm(sum);
+}
+
+TEST(HostCli, Pcm16IsDitheredSoAQuietToneKeepsNoHarmonics)
+{
+    // A 1 kHz sine at -96 dBFS, half an LSB of pcm16, for one second.
+    ScratchDir dir;
+    Audio tone;
+    tone.rate = 48000;
+    const double lsb = 1.0 / 32768.0;
+    const double amplitude = std::pow(10.0, -96.0 / 20.0) / lsb;
+    for (int n = 0; n < tone.rate; ++n)
+        tone.samples.insert(tone.samples.end(), 2,
+                            static_cast<float>(amplitude * lsb * std::sin(2.0 * M_PI * 1000.0 * n / tone.rate)));
+    writeAudio(dir.file("tone.wav"), tone);
+    // TPDF dither and rounding leave white noise of LSB^2/4 a sample: N/4 in each DFT bin.
+    const double floor = tone.rate / 4.0;
+    const double tonePower = std::pow(tone.rate * amplitude / 2.0, 2.0);
+    for (const auto& [options, dithered] :
+         {std::pair{"", true}, std::pair{"--dither none", false}, std::pair{"--report r.json", true}})
+    {
+        const Outcome run = orvex(dir, "render tone.wav -o out.wav --format pcm16 --set Mode=Off " +
+                                           std::string(options) + " " + gain());
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Audio out = readAudio(dir.file("out.wav"));
+        ASSERT_EQ(out.frames(), tone.frames());
+        double harmonics = 0.0;
+        for (int k = 2; k <= 10; ++k)
+            harmonics = std::max(harmonics, binPower(out, 1000.0 * k, lsb));
+        double error = 0.0;
+        for (std::size_t i = 0; i < out.samples.size(); ++i)
+            error += std::pow((out.samples[i] - tone.samples[i]) / lsb, 2.0) / static_cast<double>(out.samples.size());
+        if (dithered)
+        {
+            EXPECT_NEAR(10.0 * std::log10(binPower(out, 1000.0, lsb) / tonePower), 0.0, 0.5);
+            EXPECT_LT(harmonics, 10.0 * floor); // a bin of noise exceeds this once in e^10
+            EXPECT_NEAR(error, 0.25, 0.0125);    // dithered once: one TPDF plus the rounding
+            if (std::string(options) == "--report r.json") // measured as written, after the dither
+            {
+                float peak = 0.0f;
+                for (const float sample : out.samples)
+                    peak = std::max(peak, std::fabs(sample));
+                EXPECT_NEAR(reported(slurp(dir.file("r.json")), "sample_peak_dbfs", 1), 20.0 * std::log10(peak), 0.001);
+            }
+        }
+        else
+        {
+            EXPECT_GT(harmonics, 100.0 * floor) << "undithered rounding of the tone makes its harmonics";
+        }
+    }
+}
+
 TEST(HostCli, MeasureWritesTheKnownResponseAsCsv)
 {
     ScratchDir dir;

@@ -130,6 +130,52 @@ TEST(HostLoudness, RefusesChannelCountsAndRatesItCannotMeasure)
     EXPECT_THROW(LoudnessMeter(2, 10), std::exception);
 }
 
+TEST(HostTruePeak, SkippingQuietBlocksChangesNoBit)
+{
+    // Signals with blocks far under their peak: level steps, a fade-out, and
+    // ever louder clicks in quiet noise (each new peak right after skipped
+    // blocks), in blocks of changing lengths.
+    Audio fade = noise(3 * 44100, 2, 7, 0.9f);
+    for (std::int64_t n = 0; n < fade.frames(); ++n)
+        for (int c = 0; c < 2; ++c)
+            fade.samples[static_cast<std::size_t>(2 * n + c)] *= static_cast<float>(std::exp(-static_cast<double>(n) / 15000.0));
+    Audio clicks = noise(3 * 44100, 2, 8, 0.003f);
+    for (int k = 0; k < 20; ++k)
+        for (int i = 0; i < 3; ++i) // +a, -a, +a: an intersample over
+            clicks.samples[static_cast<std::size_t>(2 * (6000 * k + 37 * k + i))] = (i == 1 ? -0.05f : 0.05f) * std::pow(1.2f, static_cast<float>(k));
+    const std::pair<const char*, Audio> signals[] = {
+        {"level steps", steppedNoise(44100, 2, 6.0, 31)}, {"fade-out", fade}, {"clicks", clicks}};
+    for (const auto& [name, audio] : signals)
+    {
+        SCOPED_TRACE(name);
+        TruePeakMeter skipping(2, 44100);
+        TruePeakMeter full(2, 44100, true, false);
+        for (std::int64_t done = 0, block = 1; done < audio.frames(); done += block, block = block * 7 % 3001 + 1)
+        {
+            const std::int64_t count = std::min(block, audio.frames() - done);
+            skipping.add(audio.samples.data() + done * 2, count);
+            full.add(audio.samples.data() + done * 2, count);
+            ASSERT_EQ(skipping.peak(), full.peak()) << done;
+        }
+        EXPECT_GT(skipping.framesSkipped(), audio.frames() / 4); // the skipping was exercised
+    }
+}
+
+TEST(HostTruePeak, GainBoundIsReachedAndNotExceeded)
+{
+    // Unit samples signed as the first stage's taps either side of one
+    // half-sample point: that point is the sum of all their magnitudes, the
+    // largest any phase can reach; the bound adds only a margin for rounding.
+    TruePeakMeter meter(1, 44100, true, false);
+    const std::vector<float>& taps = meter.stageTaps(0);
+    std::vector<float> x(2 * taps.size());
+    for (std::size_t k = 0; k < taps.size(); ++k)
+        x[taps.size() - 1 - k] = x[taps.size() + k] = taps[k] < 0.0f ? -1.0f : 1.0f;
+    meter.add(x.data(), static_cast<std::int64_t>(x.size()));
+    EXPECT_LE(meter.peak(), meter.gainBound());
+    EXPECT_GT(meter.peak(), meter.gainBound() / 1.0101);
+}
+
 TEST(HostTruePeak, VectorPathsAgreeExactly)
 {
     // Blocks of every length around the tile sizes, and the three factors.

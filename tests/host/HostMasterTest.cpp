@@ -79,20 +79,6 @@ double referenceTruePeakDb(const Audio& audio)
     return 20.0 * std::log10(peak);
 }
 
-// The number after the n-th (from 0) "key": in a report; NaN for null.
-double reported(const std::string& json, const std::string& key, int n = 0)
-{
-    std::size_t at = 0;
-    for (int i = 0; i <= n; ++i)
-    {
-        at = json.find("\"" + key + "\": ", at);
-        if (at == std::string::npos)
-            return std::nan("");
-        at += key.size() + 4;
-    }
-    return json.compare(at, 4, "null") == 0 ? std::nan("") : std::stod(json.substr(at));
-}
-
 bool flagged(const std::string& json, const std::string& key, int n = 0)
 {
     std::size_t at = 0;

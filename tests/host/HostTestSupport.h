@@ -121,6 +121,20 @@ inline std::string slurp(const std::string& path)
     return text.str();
 }
 
+// The number after the n-th (from 0) "key": in a report; NaN for null.
+inline double reported(const std::string& json, const std::string& key, int n = 0)
+{
+    std::size_t at = 0;
+    for (int i = 0; i <= n; ++i)
+    {
+        at = json.find("\"" + key + "\": ", at);
+        if (at == std::string::npos)
+            return std::nan("");
+        at += key.size() + 4;
+    }
+    return json.compare(at, 4, "null") == 0 ? std::nan("") : std::stod(json.substr(at));
+}
+
 // Runs `sh -c "<prefix> orvex <args>"` in dir, capturing both streams.
 inline Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "",
                      const std::string& executable = ORVEX_EXECUTABLE)

@@ -1,9 +1,9 @@
 // The built bundles loaded the way an LV2 host loads them (dlopen the module,
-// lv2_descriptor, instantiate): the port table against the VST parameters it
-// maps to, the latency port against an impulse, and hosts that use odd block
-// sizes, run in place, never change a control or change all of them always.
+// lv2_descriptor, instantiate): the latency port against an impulse, and
+// hosts that use odd block sizes, run in place, never change a control or
+// change all of them always. (The port table against the VST parameters is
+// in ParameterReadersTest.)
 #include "lv2/PluginDescription.h"
-#include "vst/AEffect.h"
 
 #include <lv2/core/lv2.h>
 #include <lv2/worker/worker.h>
@@ -155,62 +155,6 @@ float peakOf(const Stereo& s)
 
 const PluginDescription* const kPlugins[] = {&multibandDescription(), &maximizerDescription()};
 
-// --- The port table against the effects' own parameter names and displays.
-
-VstIntPtr ORVEX_VSTCALL plainHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? kVstVersion : 0;
-}
-
-// A display as a number: On/Off as 1/0, slopes (shown as -24) by magnitude.
-float displayedValue(AEffect* effect, VstInt32 index, const ControlPort& port)
-{
-    char text[64] = {};
-    effect->dispatcher(effect, effGetParamDisplay, index, 0, text, 0.0f);
-    if (std::string(text) == "On" || std::string(text) == "Off")
-        return text[1] == 'n' ? 1.0f : 0.0f;
-    const float value = std::strtof(text, nullptr);
-    return port.mapping == PortMapping::slopeSteps ? std::fabs(value) : value;
-}
-
-TEST(Lv2Bundle, PortTableMatchesTheEffectsNamesDefaultsAndDisplayedValues)
-{
-    const char* const vstFiles[] = {"MultibandOrvexMaximizer.so", "Orvex_Maximizer.so"};
-    constexpr float kRate = 44100.0f; // the effects' rate until a host sets one
-    for (int p = 0; p < 2; ++p)
-    {
-        const PluginDescription& plugin = *kPlugins[p];
-        void* library = dlopen((std::string(ORVEX_PLUGIN_DIR) + "/" + vstFiles[p]).c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, "VSTPluginMain"));
-        AEffect* effect = entry != nullptr ? entry(&plainHost) : nullptr;
-        ASSERT_NE(effect, nullptr);
-        ASSERT_EQ(effect->numParams, static_cast<VstInt32>(plugin.controlCount()));
-        for (std::uint32_t i = 0; i < plugin.controlCount(); ++i)
-        {
-            const ControlPort& port = plugin.controls[i];
-            const auto index = static_cast<VstInt32>(i);
-            char name[64] = {};
-            effect->dispatcher(effect, effGetParamName, index, 0, name, 0.0f);
-            EXPECT_EQ(port.name, name);
-            const float tolerance = 0.01f + 5e-4f * std::fabs(port.defaultValue);
-            EXPECT_NEAR(fromNormalised(port, effect->getParameter(effect, index), kRate), port.defaultValue, tolerance)
-                << port.symbol;
-            const float middle = port.mapping == PortMapping::slopeSteps ? 60.0f : 0.5f * (port.minimum + port.maximum);
-            for (float value : {port.minimum, port.defaultValue, middle, port.maximum})
-            {
-                if (port.mapping == PortMapping::toggle)
-                    value = std::round(value);
-                effect->setParameter(effect, index, toNormalised(port, value, kRate));
-                EXPECT_NEAR(displayedValue(effect, index, port), value, 0.01f + 5e-4f * std::fabs(value))
-                    << port.symbol << " = " << value;
-            }
-        }
-        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
-        dlclose(library);
-    }
-}
-
 // --- The latency port against the delay of an impulse.
 
 struct LatencyCase
@@ -302,7 +246,7 @@ TEST(Lv2Bundle, EveryControlChangedOnEveryBlockKeepsTheOutputFiniteAndUnderTheHi
             {
                 const ControlPort& port = plugin->controls[i];
                 float value = port.minimum + unit(generator) * (port.maximum - port.minimum);
-                if (port.mapping == PortMapping::toggle)
+                if (port.isToggle())
                     value = std::round(value);
                 host.controls[i] = value;
             }
@@ -319,11 +263,12 @@ TEST(Lv2Bundle, WithAHostWorkerControlsTakeEffectWhenTheWorkerRuns)
 {
     Lv2Host host(multibandDescription(), 48000.0, true);
     ASSERT_TRUE(host.ready());
-    host.control("m_thresh") = -12.0f;
-    host.control("m_ceiling") = -6.0f;
     const Stereo loud = noise(20000, 0.9f, 7);
     auto blocks = [] { return 512u; };
-    // The controls wait in the worker: the output still reaches the default ceiling.
+    host.render(loud, blocks);
+    host.control("m_thresh") = -12.0f;
+    host.control("m_ceiling") = -6.0f;
+    // Changes while running wait in the worker: the output still reaches the default ceiling.
     EXPECT_GT(peakOf(host.render(loud, blocks)), 0.7f);
     host.runWorker();
     Stereo after = host.render(loud, blocks);
@@ -331,5 +276,35 @@ TEST(Lv2Bundle, WithAHostWorkerControlsTakeEffectWhenTheWorkerRuns)
     after.left.erase(after.left.begin(), after.left.begin() + 1000);
     after.right.erase(after.right.begin(), after.right.begin() + 1000);
     EXPECT_LE(peakOf(after), std::pow(10.0f, -6.0f / 20.0f) * 1.0001f);
+}
+} // namespace
+
+namespace
+{
+TEST(Lv2Bundle, AStreamStartsAtItsControlsWithoutFadingOverFromTheDefaults)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    for (double rate : {44100.0, 96000.0, 192000.0})
+        for (bool worker : {false, true})
+        {
+            SCOPED_TRACE(std::to_string(rate) + (worker ? " with a worker" : ""));
+            Lv2Host host(multibandDescription(), rate, worker);
+            ASSERT_TRUE(host.ready());
+            const std::size_t length = static_cast<std::size_t>(0.2 * rate);
+            Stereo tone{std::vector<float>(length), std::vector<float>(length)};
+            for (std::size_t t = 0; t < length; ++t)
+                tone.left[t] = tone.right[t] = static_cast<float>(0.25 * std::sin(2.0 * kPi * 1000.0 * t / rate));
+            const Stereo out = host.render(tone, [] { return 256u; });
+            // Every 5 ms window after the latency holds the tone at its level.
+            const std::size_t start = static_cast<std::size_t>(host.latency);
+            const std::size_t window = static_cast<std::size_t>(0.005 * rate);
+            for (std::size_t from = start; from + window <= length; from += window)
+            {
+                float peak = 0.0f;
+                for (std::size_t t = from; t < from + window; ++t)
+                    peak = std::max(peak, std::abs(out.left[t]));
+                ASSERT_NEAR(peak, 0.25f, 0.01f) << "window at " << from - start;
+            }
+        }
 }
 } // namespace
