@@ -2,6 +2,7 @@
 
 #include "HostError.h"
 #include "InterruptFlag.h"
+#include "ParallelFor.h"
 #include "ProgressBar.h"
 #include "RenderReport.h"
 #include "SoundFileReader.h"
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <sys/stat.h>
-#include <thread>
 
 namespace
 {
@@ -28,9 +28,9 @@ bool identify(const std::string& path, FileId& id)
     id = {info.st_dev, info.st_ino};
     return true;
 }
+} // namespace
 
-// The reason a job must not run, or empty.
-std::string conflict(const std::vector<RenderJob>& jobs, std::size_t job)
+std::string BatchRenderer::conflict(const std::vector<RenderJob>& jobs, std::size_t job)
 {
     FileId out{};
     const bool outputExists = identify(jobs[job].output, out);
@@ -45,6 +45,8 @@ std::string conflict(const std::vector<RenderJob>& jobs, std::size_t job)
     return {};
 }
 
+namespace
+{
 std::int64_t totalFrames(const std::vector<RenderJob>& jobs)
 {
     std::int64_t total = 0;
@@ -64,60 +66,42 @@ std::int64_t totalFrames(const std::vector<RenderJob>& jobs)
 } // namespace
 
 BatchOutcome BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
-                       bool showProgress) const
+                                bool showProgress) const
 {
     ProgressBar progress(showProgress ? totalFrames(jobs) : 0, showProgress);
-    std::atomic<std::size_t> next{0};
     std::atomic<int> failures{0};
     std::atomic<int> damaged{0};
-
-    auto worker = [&] {
-        for (std::size_t job = next++; job < jobs.size(); job = next++)
+    parallelFor(jobs.size(), threads, [&](std::size_t job) {
+        if (InterruptFlag::raised())
         {
-            if (InterruptFlag::raised())
-            {
-                ++failures;
-                continue;
-            }
-            try
-            {
-                const std::string reason = conflict(jobs, job);
-                if (!reason.empty())
-                    throw HostError(reason);
-                const RenderResult result = renderer.render(
-                    jobs[job].input, jobs[job].output, [&](std::int64_t frames) { progress.advance(frames); },
-                    &InterruptFlag::flag());
-                std::string warnings;
-                if (!result.inputDamage.empty())
-                {
-                    ++damaged;
-                    warnings += "orvex: warning: " + jobs[job].input + " is damaged: " + result.inputDamage +
-                                "; rendered the " + std::to_string(result.frames) + " frames it holds\n";
-                }
-                if (!result.inputWarning.empty())
-                    warnings += "orvex: warning: " + jobs[job].input + ": " + result.inputWarning + "\n";
-                if (!warnings.empty())
-                    progress.printAbove(errors, warnings);
-                progress.printAbove(reports, RenderReport::format(jobs[job].input, jobs[job].output, result));
-            }
-            catch (const DamagedInputError& error)
-            {
-                ++damaged;
-                progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
-            }
-            catch (const std::exception& error)
-            {
-                ++failures;
-                progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
-            }
+            ++failures;
+            return;
         }
-    };
-    const int count = std::max(1, std::min<int>(threads, static_cast<int>(jobs.size())));
-    std::vector<std::thread> pool;
-    for (int i = 1; i < count; ++i)
-        pool.emplace_back(worker);
-    worker();
-    for (std::thread& thread : pool)
-        thread.join();
+        try
+        {
+            const std::string reason = conflict(jobs, job);
+            if (!reason.empty())
+                throw HostError(reason);
+            const RenderResult result = renderer.render(
+                jobs[job].input, jobs[job].output, [&](std::int64_t frames) { progress.advance(frames); },
+                &InterruptFlag::flag());
+            if (!result.inputDamage.empty())
+                ++damaged;
+            const std::string warnings = RenderReport::inputWarnings(jobs[job].input, result);
+            if (!warnings.empty())
+                progress.printAbove(errors, warnings);
+            progress.printAbove(reports, RenderReport::format(jobs[job].input, jobs[job].output, result));
+        }
+        catch (const DamagedInputError& error)
+        {
+            ++damaged;
+            progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
+        }
+        catch (const std::exception& error)
+        {
+            ++failures;
+            progress.printAbove(errors, std::string("orvex: ") + error.what() + "\n");
+        }
+    });
     return {failures.load(), damaged.load()};
 }

@@ -29,7 +29,11 @@ public:
     // inputs or the output of an earlier job. Reports go to `reports`, one
     // "orvex: " line per failure or warning to `errors`.
     BatchOutcome run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
-            bool showProgress) const;
+                     bool showProgress) const;
+
+    // Why job `job` must not run (its output is an input, or an earlier
+    // job's output), or empty.
+    static std::string conflict(const std::vector<RenderJob>& jobs, std::size_t job);
 
 private:
     const Renderer& renderer;

@@ -5,13 +5,17 @@
 #include "DemoSynth.h"
 #include "HostError.h"
 #include "InterruptFlag.h"
+#include "MasterReport.h"
+#include "Mastering.h"
 #include "PluginInstance.h"
 #include "ProgressBar.h"
 #include "RenderReport.h"
+#include "SettingsFile.h"
 #include "SoundFileReader.h"
 #include "SoundFileWriter.h"
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
+#include "TextFileWriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -198,7 +202,11 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
 {
     if (!options.output.empty() && options.inputs.size() != 1)
         throw HostError("-o names one output file; use --out-dir for several inputs");
-    const std::vector<ParameterSetting> settings = parseSettings(options.settings);
+    std::vector<std::string> texts;
+    if (!options.settingsFile.empty())
+        texts = SettingsFile::read(options.settingsFile);
+    texts.insert(texts.end(), options.settings.begin(), options.settings.end());
+    const std::vector<ParameterSetting> settings = parseSettings(texts);
     const int sampleFormat = SoundFormat::parseSampleFormat(options.format);
     const auto library = PluginLibrary::load(options.plugin);
     checkSettings(library, settings, options.inputs, options.blockSize);
@@ -210,12 +218,72 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
         jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated,
-                            options.dither == "none" ? DitherKind::none : DitherKind::tpdf);
+    const DitherKind dither = options.dither == "none" ? DitherKind::none : DitherKind::tpdf;
+    if (!options.preset.empty() || !options.target.empty() || !options.truePeak.empty() || options.album ||
+        !options.codec.empty() || options.codecSafe || !options.report.empty())
+        return master(options, library, settings, sampleFormat, dither, jobs, threads, out, err);
+    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated, dither);
     const BatchOutcome outcome = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
     if (InterruptFlag::raised())
         return kInterruptedStatus;
     return outcome.failed ? kErrorStatus : outcome.damaged ? kDamagedInputStatus : 0;
+}
+
+int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,
+                     const std::vector<ParameterSetting>& settings, int sampleFormat, DitherKind dither,
+                     const std::vector<RenderJob>& jobs, int threads, std::ostream& out, std::ostream& err)
+{
+    MasterOptions master;
+    master.target = options.preset.empty() ? DeliveryTarget::none() : DeliveryTarget::preset(options.preset);
+    if (!options.target.empty())
+        master.target.loudness = DeliveryTarget::parseLoudness(options.target);
+    if (!options.truePeak.empty())
+        master.target.truePeak = DeliveryTarget::parseTruePeak(options.truePeak);
+    if (options.codecSafe && options.codec.empty())
+        throw HostError("--codec-safe needs --codec");
+    // A loudness target or a codec to hold without a true-peak target: -1 dBTP.
+    if (!master.target.hasTruePeak() && (master.target.hasLoudness() || options.codecSafe))
+        master.target.truePeak = -1.0;
+    if (options.album && !master.target.hasLoudness())
+        throw HostError("--album needs a loudness target (--target or --preset)");
+    master.album = options.album;
+    master.codec = options.codec;
+    master.codecSafe = options.codecSafe;
+    master.threads = threads;
+    master.allowTruncated = options.allowTruncated;
+    master.dither = dither;
+
+    const Mastering mastering(library, settings, options.blockSize, sampleFormat, master);
+    const std::vector<MasterOutcome> outcomes = mastering.run(jobs, &InterruptFlag::flag());
+    bool failed = false;
+    bool damaged = false;
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+    {
+        const MasterOutcome& outcome = outcomes[i];
+        // A damaged input counts as damaged whether it was refused or
+        // rendered as far as it goes; any other error is a failure.
+        damaged = damaged || !outcome.inputDamage.empty();
+        failed = failed || (!outcome.error.empty() && outcome.inputDamage.empty());
+        if (!outcome.error.empty())
+            err << "orvex: " << outcome.error << "\n";
+        else if (i == jobs.size())
+            out << "album (" << jobs.size() << " files)\n"
+                << RenderReport::table(outcome.result.before, outcome.result.after) << MasterReport::text(outcome, master);
+        else
+        {
+            err << RenderReport::inputWarnings(outcome.input, outcome.result);
+            out << RenderReport::format(outcome.input, outcome.output, outcome.result) << MasterReport::text(outcome, master);
+        }
+    }
+    if (!options.report.empty())
+        TextFileWriter::write(options.report, MasterReport::json(outcomes, master));
+    if (InterruptFlag::raised())
+        return kInterruptedStatus;
+    if (failed)
+        return kErrorStatus;
+    if (damaged)
+        return kDamagedInputStatus;
+    return MasterReport::allMet(outcomes) ? 0 : kMissedTargetStatus;
 }
 
 int Commands::measure(const MeasureOptions& options, std::ostream& out)

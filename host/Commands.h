@@ -1,11 +1,12 @@
 // The four orvex commands. Each returns the process exit status and reports
 // failures as "orvex: " lines on stderr (HostError is caught by main).
-// Exit statuses (README, "Exit status"): 0 success; 1 an error; 3 reserved
-// for an output written that missed a target; 4 a damaged input (refused, or
-// rendered as far as it goes when allowed); 130 interrupted. When files of
-// one run end differently, the first of 130, 1, 4, 3 that applies.
+// Exit statuses (README, "Exit status"): 0 success; 1 an error; 3 an output
+// written that missed a target; 4 a damaged input (refused, or rendered as
+// far as it goes when allowed); 130 interrupted. When files of one run end
+// differently, the first of 130, 1, 4, 3 that applies.
 #pragma once
 
+#include "BatchRenderer.h"
 #include "ParameterResolver.h"
 
 #include <ostream>
@@ -24,6 +25,15 @@ struct RenderOptions
     std::string format;
     bool allowTruncated = false;
     std::string dither = "tpdf"; // or "none"
+    // Mastering to a target (any of these makes a render a mastering run).
+    std::string settingsFile;
+    std::string preset;
+    std::string target;   // "-14LUFS"
+    std::string truePeak; // "-1dBTP"
+    bool album = false;
+    std::string codec;    // "mp3:320"
+    bool codecSafe = false;
+    std::string report;   // JSON file
 };
 
 struct MeasureOptions
@@ -41,6 +51,9 @@ struct MeasureOptions
 class Commands
 {
 public:
+    // Exit status of a render that wrote its files but missed a target.
+    static constexpr int kMissedTargetStatus = 3;
+
     static int info(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);
     static int render(const RenderOptions& options, std::ostream& out, std::ostream& err);
     static int measure(const MeasureOptions& options, std::ostream& out);
@@ -52,6 +65,9 @@ public:
     static std::string outputFor(const std::string& input, const std::string& outDir);
 
 private:
+    static int master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,
+                      const std::vector<ParameterSetting>& settings, int sampleFormat, DitherKind dither,
+                      const std::vector<RenderJob>& jobs, int threads, std::ostream& out, std::ostream& err);
     // For `info`: the inner maximizer found beside the plug-in, if any.
     static void describeInner(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out);
 };

@@ -18,7 +18,13 @@ class DamagedInputError : public HostError
 public:
     DamagedInputError(const std::string& path, const std::string& damage,
                       const std::string& outcome = "not rendered (--allow-truncated renders what is there)")
-        : HostError(path + " is damaged: " + damage + "; " + outcome)
+        : HostError(path + " is damaged: " + damage + "; " + outcome), damageText(damage)
     {
     }
+
+    // What the header declares and what the file holds.
+    const std::string& damage() const { return damageText; }
+
+private:
+    std::string damageText;
 };

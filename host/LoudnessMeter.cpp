@@ -62,8 +62,9 @@ std::array<LoudnessMeter::Biquad, 2> LoudnessMeter::kWeighting(double rate)
     return {shelf, pass};
 }
 
-LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate)
-    : truePeak(std::clamp(channelCount, 1, 2), std::max(sampleRate, 1)), channels(channelCount),
+LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, bool measureTrue)
+    : truePeak(std::clamp(channelCount, 1, 2), std::max(sampleRate, 1)), measureTruePeak(measureTrue),
+      channels(channelCount),
       weighting(kWeighting(sampleRate)), stepFrames(static_cast<std::size_t>((sampleRate + 5) / 10))
 {
     if (channelCount < 1 || channelCount > 2 || sampleRate < 16)
@@ -75,7 +76,8 @@ void LoudnessMeter::add(const float* interleaved, std::int64_t frames)
 {
     if (frames <= 0)
         return;
-    truePeak.add(interleaved, frames);
+    if (measureTruePeak)
+        truePeak.add(interleaved, frames);
     std::size_t remaining = static_cast<std::size_t>(frames);
     while (remaining > 0)
     {
@@ -162,17 +164,46 @@ void LoudnessMeter::endStep()
 LoudnessStats LoudnessMeter::stats() const
 {
     LoudnessStats stats{};
-    const double relativeGate = mean(blocks, 0.0) * 0.1; // -10 LU
+    stats.blocks = blocks;
+    stats.shortTerms = shortTerms;
+    const float peak = *std::max_element(samplePeak.begin(), samplePeak.end());
+    stats.samplePeakDb = toDb(peak);
+    stats.truePeakDb = measureTruePeak ? toDb(std::max(truePeak.peak(), static_cast<double>(peak)))
+                                       : std::numeric_limits<double>::quiet_NaN();
+    summarise(stats);
+    return stats;
+}
+
+LoudnessStats LoudnessMeter::combine(const std::vector<const LoudnessStats*>& parts)
+{
+    LoudnessStats stats{};
+    stats.samplePeakDb = stats.truePeakDb = -std::numeric_limits<double>::infinity();
+    for (const LoudnessStats* part : parts)
+    {
+        stats.blocks.insert(stats.blocks.end(), part->blocks.begin(), part->blocks.end());
+        stats.shortTerms.insert(stats.shortTerms.end(), part->shortTerms.begin(), part->shortTerms.end());
+        stats.samplePeakDb = std::max(stats.samplePeakDb, part->samplePeakDb);
+        stats.truePeakDb = std::isnan(part->truePeakDb) ? part->truePeakDb : std::max(stats.truePeakDb, part->truePeakDb);
+    }
+    summarise(stats);
+    return stats;
+}
+
+// Integrated loudness and range from the blocks.
+void LoudnessMeter::summarise(LoudnessStats& stats)
+{
+    const double relativeGate = mean(stats.blocks, 0.0) * 0.1; // -10 LU
     std::size_t gated = 0;
-    const double integrated = mean(blocks, relativeGate, &gated);
+    const double integrated = mean(stats.blocks, relativeGate, &gated);
     stats.integratedLufs = gated ? energyToLufs(integrated) : -std::numeric_limits<double>::infinity();
 
     std::vector<double> range;
-    const double rangeGate = mean(shortTerms, 0.0) * 0.01; // -20 LU
-    for (double energy : shortTerms)
+    const double rangeGate = mean(stats.shortTerms, 0.0) * 0.01; // -20 LU
+    for (double energy : stats.shortTerms)
         if (energy >= rangeGate)
             range.push_back(energy);
     std::sort(range.begin(), range.end());
+    stats.rangeLu = 0.0;
     if (!range.empty())
     {
         const double last = static_cast<double>(range.size() - 1);
@@ -180,8 +211,4 @@ LoudnessStats LoudnessMeter::stats() const
         const double high = range[static_cast<std::size_t>(last * 0.95 + 0.5)];
         stats.rangeLu = energyToLufs(high) - energyToLufs(low);
     }
-    const float peak = *std::max_element(samplePeak.begin(), samplePeak.end());
-    stats.samplePeakDb = toDb(peak);
-    stats.truePeakDb = toDb(std::max(truePeak.peak(), static_cast<double>(peak)));
-    return stats;
 }

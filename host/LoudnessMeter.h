@@ -24,17 +24,35 @@ struct LoudnessStats
     double integratedLufs; // -inf for silence or less than 400 ms of audio
     double rangeLu;
     double samplePeakDb;   // dBFS, -inf for silence
-    double truePeakDb;     // dBTP
+    double truePeakDb;     // dBTP; NaN when the meter was told not to measure it
+    // Mean squares of the 400 ms gating blocks and of the 3 s short-term
+    // blocks above the absolute gate: what measuring several streams as one
+    // (an album) needs.
+    std::vector<double> blocks;
+    std::vector<double> shortTerms;
+};
+
+// What a render measures: nothing, loudness and sample peaks, or also true peaks.
+enum class Analysis
+{
+    none,
+    loudness,
+    full
 };
 
 class LoudnessMeter
 {
 public:
     // Throws HostError for no channels, more than 2, or a rate below 16 Hz.
-    LoudnessMeter(int channels, int sampleRate);
+    // Without truePeak the costly true-peak meter is skipped.
+    LoudnessMeter(int channels, int sampleRate, bool truePeak = true);
 
     void add(const float* interleaved, std::int64_t frames);
     LoudnessStats stats() const;
+
+    // The figures of several streams measured as one: the gates applied to
+    // all their blocks together, the largest peaks.
+    static LoudnessStats combine(const std::vector<const LoudnessStats*>& parts);
 
     // K-weighting as two biquads (b0 b1 b2 a1 a2, a0 = 1) for a sample rate.
     using Biquad = std::array<double, 5>;
@@ -49,8 +67,10 @@ private:
     template <int Channels>
     void filter(const float* interleaved, std::size_t frames);
     void endStep();
+    static void summarise(LoudnessStats& stats);
 
     TruePeakMeter truePeak;
+    bool measureTruePeak;
     int channels;
     std::array<Biquad, 2> weighting;
     std::array<Filter, 2> state{};

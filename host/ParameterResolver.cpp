@@ -108,6 +108,14 @@ ParameterResolver::Probe ParameterResolver::probe(int index, float x)
     return {x, displayNumber(instance.paramDisplay(index))};
 }
 
+double ParameterResolver::shownAt(int index, float x)
+{
+    const float previous = instance.getParameter(index);
+    const double shown = probe(index, x).shown;
+    instance.setParameter(index, previous);
+    return shown;
+}
+
 float ParameterResolver::resolveValue(int index, const std::string& value)
 {
     const float previous = instance.getParameter(index);

@@ -47,6 +47,10 @@ public:
     // Resolves and sets every setting, in order.
     void apply(const std::vector<ParameterSetting>& settings);
 
+    // The number the parameter's display shows at normalised value x (NaN
+    // when it shows none); the parameter keeps its value.
+    double shownAt(int index, float x);
+
 private:
     struct Probe
     {

@@ -12,16 +12,17 @@ constexpr int kQueuedFrames = 65536;
 } // namespace
 
 ReadAhead::ReadAhead(SoundFileReader& source, int pluginInputs, int blockSize, std::int64_t tailFrames,
-                     bool analyse)
+                     Analysis analysis, float inputGain)
     : reader(source), fileChannels(source.channels()), block(std::max(blockSize, 1)),
-      tail(std::max<std::int64_t>(tailFrames, 0)),
+      tail(std::max<std::int64_t>(tailFrames, 0)), gain(inputGain),
       chunk(static_cast<std::size_t>(fileChannels) * static_cast<std::size_t>(std::max(kChunkFrames / block, 1) * block)),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginInputs, 1), block)
 {
     // "Before" measures what the plug-in is fed: a mono file on both inputs.
     const bool bothSides = fileChannels == 1 && pluginInputs >= 2;
+    const bool analyse = analysis != Analysis::none;
     if (analyse)
-        meter.emplace(bothSides ? 2 : fileChannels, source.sampleRate());
+        meter.emplace(bothSides ? 2 : fileChannels, source.sampleRate(), analysis == Analysis::full);
     if (analyse && bothSides)
         dualMono.resize(2 * chunk.size());
     worker = std::thread([this] { run(); });
@@ -124,6 +125,9 @@ void ReadAhead::fill(BlockRing::Block& target, std::int64_t frames, std::int64_t
         float* channel = target.channels[input];
         for (std::int64_t i = 0; i < frames; ++i)
             channel[i] = source[i * fileChannels + from];
+        if (gain != 1.0f)
+            for (std::int64_t i = 0; i < frames; ++i)
+                channel[i] *= gain;
         std::fill(channel + frames, channel + padded, 0.0f);
     }
     target.frames = padded;

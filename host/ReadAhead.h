@@ -3,6 +3,9 @@
 // plug-in-sized planar blocks, followed by as many frames of silence as the
 // plug-in's latency. A mono file feeds every plug-in input.
 //
+// The plug-in may be fed the file at a plain gain; the file itself is what
+// gets measured.
+//
 // The blocks are exactly those a block-by-block reader would give: `block`
 // frames each, the last file block short, padded with silence up to `block`
 // while the tail lasts. The consumer (one thread) calls next/release/finish.
@@ -24,7 +27,8 @@ class ReadAhead
 public:
     // Starts reading at once. `reader` must outlive this object. Allocates
     // here only. Throws HostError if the loudness meter refuses the format.
-    ReadAhead(SoundFileReader& reader, int pluginInputs, int block, std::int64_t tailFrames, bool analyse);
+    ReadAhead(SoundFileReader& reader, int pluginInputs, int block, std::int64_t tailFrames, Analysis analysis,
+              float gain = 1.0f);
     ~ReadAhead(); // stops reading and waits for the thread
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -47,6 +51,7 @@ private:
     int fileChannels;
     int block;
     std::int64_t tail;
+    float gain;
     std::optional<LoudnessMeter> meter;
     std::vector<float> chunk; // interleaved file frames
     std::vector<float> dualMono; // a mono chunk on two channels, for the meter

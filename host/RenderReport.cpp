@@ -37,7 +37,7 @@ std::string gainReductionRows(const GainReductionSummary& summary)
 }
 } // namespace
 
-std::string RenderReport::format(const std::string& input, const std::string& output, const RenderResult& result)
+std::string RenderReport::table(const LoudnessStats& before, const LoudnessStats& after)
 {
     auto row = [](const char* what, const LoudnessStats& stats) {
         char line[160];
@@ -49,8 +49,24 @@ std::string RenderReport::format(const std::string& input, const std::string& ou
     char header[160];
     std::snprintf(header, sizeof header, "  %-7s %10s %8s %12s %12s\n", "", "LUFS", "LRA LU", "peak dBFS",
                   "true dBTP");
+    return header + row("before", before) + row("after", after);
+}
+
+std::string RenderReport::format(const std::string& input, const std::string& output, const RenderResult& result)
+{
     return input + " -> " + output + " (" + SoundFormat::describe(result.outputFormat) + ", " +
-           std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" + header +
-           row("before", result.before) + row("after", result.after) + gainReductionRows(result.gainReduction) +
+           std::to_string(result.frames) + " frames, latency " + std::to_string(result.latency) + ")\n" +
+           table(result.before, result.after) + gainReductionRows(result.gainReduction) +
            (result.inputDamage.empty() ? "" : "  input truncated: " + result.inputDamage + "\n");
+}
+
+std::string RenderReport::inputWarnings(const std::string& input, const RenderResult& result)
+{
+    std::string warnings;
+    if (!result.inputDamage.empty())
+        warnings += "orvex: warning: " + input + " is damaged: " + result.inputDamage + "; rendered the " +
+                    std::to_string(result.frames) + " frames it holds\n";
+    if (!result.inputWarning.empty())
+        warnings += "orvex: warning: " + input + ": " + result.inputWarning + "\n";
+    return warnings;
 }

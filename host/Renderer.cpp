@@ -10,6 +10,7 @@
 #include "WriteBehind.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <sys/stat.h>
 
@@ -32,18 +33,14 @@ Renderer::Renderer(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSett
         throw HostError("block size must be at least 1, not " + std::to_string(block));
 }
 
-RenderResult Renderer::render(const std::string& input, const std::string& output, const Progress& progress,
-                              const std::atomic<bool>* cancel) const
+InputIntegrity Renderer::open(const std::string& input, bool allowTruncated, std::optional<SoundFileReader>& reader)
 {
-    if (sameFile(input, output))
-        throw HostError("refusing to overwrite the input " + input + "; choose another output");
     const InputIntegrity integrity = InputIntegrity::check(input);
     if (!integrity.damage.empty() && !allowTruncated)
         throw DamagedInputError(input, integrity.damage);
-    std::optional<SoundFileReader> opened;
     try
     {
-        opened.emplace(input, allowTruncated);
+        reader.emplace(input, allowTruncated);
     }
     catch (const HostError&)
     {
@@ -51,6 +48,16 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
             throw DamagedInputError(input, integrity.damage, "nothing in it can be rendered");
         throw;
     }
+    return integrity;
+}
+
+RenderResult Renderer::render(const std::string& input, const std::string& output, const Progress& progress,
+                              const std::atomic<bool>* cancel, const RenderPass& pass) const
+{
+    if (sameFile(input, output))
+        throw HostError("refusing to overwrite the input " + input + "; choose another output");
+    std::optional<SoundFileReader> opened;
+    const InputIntegrity integrity = open(input, allowTruncated, opened);
     SoundFileReader& reader = *opened;
     const int fileChannels = reader.channels();
     if (fileChannels > 2)
@@ -61,21 +68,30 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     if (instance.numOutputs() < 1 || instance.numInputs() < 0)
         throw HostError("plug-in has no audio outputs: " + library->path());
     ParameterResolver(instance).apply(settings);
+    ParameterResolver(instance).apply(pass.settings);
 
     RenderResult result;
     result.latency = std::max(instance.latency(), 0); // read after the settings: they may change it
     const int outChannels = std::min(instance.numOutputs(), 2);
     result.outputFormat =
         SoundFormat::forOutput(reader.format(), output, sampleFormat, outChannels, reader.sampleRate());
-    SoundFileWriter writer(output, result.outputFormat, outChannels, reader.sampleRate());
+    std::optional<SoundFileWriter> writer;
+    if (pass.write)
+        writer.emplace(output, result.outputFormat, outChannels, reader.sampleRate());
 
     // Reading, writing and measuring run on two threads of their own; this
     // thread only hands blocks to the plug-in and on.
-    ReadAhead in(reader, instance.numInputs(), block, result.latency, analyse);
+    const Analysis analysis = analyse ? pass.analysis : Analysis::none;
+    ReadAhead in(reader, instance.numInputs(), block, result.latency, analysis,
+                 static_cast<float>(std::pow(10.0, pass.gainDb / 20.0)));
+    // Integer samples are brought to the file's word length before they are
+    // written, measured or encoded; a pass that writes nothing measures
+    // loudness only, which that does not move.
     std::optional<Dither> wordLength;
-    if (const int bits = Dither::bitsOf(result.outputFormat))
+    if (const int bits = writer ? Dither::bitsOf(result.outputFormat) : 0)
         wordLength.emplace(bits, dither);
-    WriteBehind out(writer, instance.numOutputs(), outChannels, block, reader.sampleRate(), analyse, wordLength);
+    WriteBehind out(writer ? &*writer : nullptr, instance.numOutputs(), outChannels, block, reader.sampleRate(),
+                    analysis, pass.tap, wordLength);
     std::int64_t skip = result.latency;
     GainReductionStats reduction;
     std::array<float, GainReductionSummary::kInstances> blockDb{};
@@ -105,5 +121,10 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.gainReduction = reduction.summary();
     result.inputDamage = integrity.damage.empty() ? reader.damage() : integrity.damage;
     result.inputWarning = integrity.warning;
+    if (writer && (!pass.keep || pass.keep(result)))
+    {
+        writer->commit();
+        result.written = true;
+    }
     return result;
 }

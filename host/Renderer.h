@@ -17,14 +17,18 @@
 
 #include "Dither.h"
 #include "GainReductionStats.h"
+#include "InputIntegrity.h"
 #include "LoudnessMeter.h"
 #include "ParameterResolver.h"
 #include "PluginLibrary.h"
+#include "SoundFileReader.h"
+#include "WriteBehind.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,11 +37,25 @@ struct RenderResult
     std::int64_t frames = 0;
     int latency = 0;
     int outputFormat = 0;
+    bool written = false; // the output file was committed
     LoudnessStats before{};
     LoudnessStats after{};
     GainReductionSummary gainReduction; // the plug-in's band meters, where it has them
     std::string inputDamage;  // why the input was not whole (rendered as far as it goes), or empty
     std::string inputWarning; // what follows its audio that is not a known chunk, or empty
+};
+
+// How one render differs from the renderer's plain one: a pass of a search
+// for settings renders without writing and measures only what it needs.
+struct RenderPass
+{
+    double gainDb = 0.0;                    // a plain gain before the plug-in
+    std::vector<ParameterSetting> settings; // applied after the renderer's own
+    bool write = true;                      // false: the output is measured only
+    Analysis analysis = Analysis::full;     // (the renderer's `analyse` off: none)
+    WriteBehind::Tap tap;                   // also sees the output (a codec check)
+    // Asked before the output is committed; false discards it.
+    std::function<bool(const RenderResult&)> keep;
 };
 
 class Renderer
@@ -61,9 +79,14 @@ public:
     // not exist (or is left as it was). `progress` receives input frames as they are consumed;
     // a set `cancel` flag stops the render with an "interrupted" error.
     RenderResult render(const std::string& input, const std::string& output, const Progress& progress = {},
-                        const std::atomic<bool>* cancel = nullptr) const;
+                        const std::atomic<bool>* cancel = nullptr, const RenderPass& pass = {}) const;
 
     int blockSize() const { return block; }
+
+    // Opens `input` as render() does: checked first, a damaged file refused
+    // (DamagedInputError) unless `allowTruncated`, and also when nothing in
+    // it can be decoded. Returns what the check found.
+    static InputIntegrity open(const std::string& input, bool allowTruncated, std::optional<SoundFileReader>& reader);
 
 private:
     std::shared_ptr<PluginLibrary> library;

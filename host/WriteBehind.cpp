@@ -4,6 +4,7 @@
 #include "ThreadPriority.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace
 {
@@ -15,14 +16,15 @@ constexpr int kQueuedFrames = 65536;
 constexpr std::int64_t kWritebackFrames = 1 << 16;
 } // namespace
 
-WriteBehind::WriteBehind(SoundFileWriter& destination, int pluginOutputs, int channels, int block, int sampleRate,
-                         bool analyse, std::optional<Dither> wordLength)
-    : writer(destination), fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
+WriteBehind::WriteBehind(SoundFileWriter* destination, int pluginOutputs, int channels, int block, int sampleRate,
+                         Analysis analysis, Tap chunkTap, std::optional<Dither> wordLength)
+    : writer(destination), tap(std::move(chunkTap)),
+      fileChannels(static_cast<std::size_t>(std::clamp(channels, 1, std::max(pluginOutputs, 1)))),
       dither(wordLength), chunk(fileChannels * static_cast<std::size_t>(std::max(kChunkFrames, block))),
       ring(BlockRing::blocksToQueue(kQueuedFrames, block), std::max(pluginOutputs, 1), block)
 {
-    if (analyse)
-        meter.emplace(static_cast<int>(fileChannels), sampleRate);
+    if (analysis != Analysis::none)
+        meter.emplace(static_cast<int>(fileChannels), sampleRate, analysis == Analysis::full);
     worker = std::thread([this] { run(); });
 }
 
@@ -58,7 +60,6 @@ LoudnessStats WriteBehind::finish()
 {
     ring.close();
     stop();
-    writer.commit();
     return meter ? meter->stats() : LoudnessStats{};
 }
 
@@ -109,14 +110,17 @@ void WriteBehind::flush()
         return;
     if (dither)
         dither->apply(chunk.data(), static_cast<std::size_t>(chunkFrames) * fileChannels);
-    writer.write(chunk.data(), chunkFrames);
+    if (writer)
+        writer->write(chunk.data(), chunkFrames);
     if (meter)
         meter->add(chunk.data(), chunkFrames);
+    if (tap)
+        tap(chunk.data(), chunkFrames);
     unsynced += chunkFrames;
     chunkFrames = 0;
-    if (unsynced >= kWritebackFrames)
+    if (writer && unsynced >= kWritebackFrames)
     {
-        writer.startWriteback();
+        writer->startWriteback();
         unsynced = 0;
     }
 }

@@ -27,6 +27,14 @@ void addRender(CLI::App& app, RenderOptions& options)
         ->check(CLI::IsMember({"none", "tpdf"}));
     render->add_flag("--allow-truncated", options.allowTruncated,
                      "Render a damaged input (cut short) as far as it goes; the exit status is still 4");
+    render->add_option("--settings", options.settingsFile, "File of --set lines, applied before the command line's");
+    render->add_option("--target", options.target, "Master to this integrated loudness (-14LUFS) by driving the bands");
+    render->add_option("--true-peak", options.truePeak, "Master Ceiling with True peak on (-1dBTP; -1 with a target)");
+    render->add_option("--preset", options.preset, "Delivery target: streaming, ebu-r128, atsc-a85, podcast");
+    render->add_flag("--album", options.album, "One drive for all inputs: their loudness together meets the target");
+    render->add_option("--codec", options.codec, "Encode and decode the master, report its true peak (mp3:320, opus:160, vorbis:6)");
+    render->add_flag("--codec-safe", options.codecSafe, "Lower the ceiling until the decoded true peak meets the target");
+    render->add_option("--report", options.report, "Write a JSON report (exit status 3: a target was missed)");
 }
 
 void addMeasure(CLI::App& app, MeasureOptions& options)

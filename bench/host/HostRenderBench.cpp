@@ -14,6 +14,8 @@
 // memory, with and without that skipping, gives its share of the report.
 //
 // ORVEX_BENCH_PLUGIN selects the plug-in (default: the test gain plug-in).
+#include "BenchFiles.h"
+#include "BenchSummary.h"
 #include "PluginInstance.h"
 #include "Renderer.h"
 #include "TruePeakMeter.h"
@@ -21,12 +23,11 @@
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -68,54 +69,25 @@ const std::vector<float>& audio(bool dynamic = false)
     return dynamic ? varied : dense;
 }
 
-struct Files
+const BenchFiles& files(bool dynamic)
 {
-    Files()
-    {
-        char pattern[] = "/tmp/orvex-bench-XXXXXX";
-        folder = mkdtemp(pattern);
-        output = folder + "/out.wav";
-        for (bool dynamic : {false, true})
-        {
-            input[dynamic] = folder + (dynamic ? "/dynamic.wav" : "/dense.wav");
-            SF_INFO info{};
-            info.channels = 2;
-            info.samplerate = kRate;
-            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-            SNDFILE* file = sf_open(input[dynamic].c_str(), SFM_WRITE, &info);
-            sf_writef_float(file, audio(dynamic).data(), kFrames);
-            sf_close(file);
-        }
-    }
-    ~Files()
-    {
-        for (const std::string& path : {input[0], input[1], output})
-            std::remove(path.c_str());
-        rmdir(folder.c_str());
-    }
-    std::string folder;
-    std::string input[2]; // dense, dynamic
-    std::string output;
-};
-
-const Files& files()
-{
-    static const Files instance;
-    return instance;
+    static const BenchFiles dense(audio(false), kRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    static const BenchFiles varied(audio(true), kRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    return dynamic ? varied : dense;
 }
 
 void BM_RendererWholeFile(benchmark::State& state)
 {
     const Renderer renderer(PluginLibrary::load(pluginPath()), {}, kBlock, 0, state.range(0) != 0);
-    const std::string& input = files().input[state.range(1)];
+    const BenchFiles& scratch = files(state.range(1) != 0);
     for (auto _ : state)
     {
         // Replacing last pass's output would add the file system's freeing of
         // its blocks, which has nothing to do with the host: start afresh.
         state.PauseTiming();
-        std::remove(files().output.c_str());
+        std::remove(scratch.output.c_str());
         state.ResumeTiming();
-        benchmark::DoNotOptimize(renderer.render(input, files().output));
+        benchmark::DoNotOptimize(renderer.render(scratch.input, scratch.output));
     }
     state.SetItemsProcessed(state.iterations() * kFrames);
 }
@@ -172,37 +144,6 @@ BENCHMARK(BM_PluginAlone)->ArgName("dynamic")->Arg(0)->Arg(1)->Unit(benchmark::k
 BENCHMARK(BM_TruePeakMeter)->ArgNames({"skip", "dynamic"})->ArgsProduct({{0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// Keeps each benchmark's real time per iteration for the summary: the median
-// of the repetitions when there are several, else the single run.
-class SummaryReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-        {
-            const std::string name =
-                run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians[name] = run.GetAdjustedRealTime() / 1e3;
-            else if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                singles[name] = run.GetAdjustedRealTime() / 1e3;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double seconds(const std::string& name) const
-    {
-        const auto median = medians.find(name);
-        if (median != medians.end())
-            return median->second;
-        const auto single = singles.find(name);
-        return single != singles.end() ? single->second : 0.0;
-    }
-
-private:
-    std::map<std::string, double> medians;
-    std::map<std::string, double> singles;
-};
 } // namespace
 
 int main(int argc, char** argv)

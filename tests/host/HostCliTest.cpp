@@ -14,36 +14,6 @@ namespace
 {
 using namespace HostTest;
 
-struct Outcome
-{
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// Runs `sh -c "<prefix> orvex <args>"` in dir, capturing both streams.
-Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "",
-              const std::string& executable = ORVEX_EXECUTABLE)
-{
-    const std::string out = dir.file(".stdout");
-    const std::string err = dir.file(".stderr");
-    const std::string command = "cd '" + dir.path + "' && " + prefix + " '" + executable + "' " + args +
-                                " >'" + out + "' 2>'" + err + "' </dev/null";
-    const int raw = std::system(("sh -c \"" + command + "\"").c_str());
-    Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return run;
-}
-
 std::string gain() { return "--plugin " + pluginPath(); }
 
 // One "orvex: " line per failure, nothing else on stderr.
@@ -255,12 +225,21 @@ TEST(HostCli, DamagedInputsAreRefusedWithTheirOwnStatusUnlessAllowed)
         {"trailing.wav", "", 0, "orvex: warning: trailing.wav: 1000 bytes after the audio are not a known chunk; "
                                 "ignored\n", 88200},
     };
+    // A plain render, and a mastering run (a report, no target): the same.
+    for (const std::string mode : {"", "--report r.json "})
     for (const auto& row : rows)
     {
+        SCOPED_TRACE(mode);
         const std::string output = dir.file("out.wav");
         const Outcome run = orvex(dir, "render " + std::string(row.input) + " -o out.wav --format float32 --set Mode=Off " +
-                                           row.options + " " + gain());
+                                           row.options + " " + mode + gain());
         EXPECT_EQ(run.status, row.status) << row.input << " " << row.options << ": " << run.err;
+        if (!mode.empty())
+        {
+            const std::string json = slurp(dir.file("r.json"));
+            EXPECT_EQ(json.find("\"input_truncated\": null") == std::string::npos, row.status == 4) << json;
+            std::remove(dir.file("r.json").c_str());
+        }
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), row.stderrLine.empty() ? 0 : 1) << run.err;
         EXPECT_NE(run.err.find(row.stderrLine), std::string::npos) << run.err;
         EXPECT_EQ(row.outputFrames < 0 || run.out.find("input truncated: ") != std::string::npos,
@@ -302,7 +281,8 @@ TEST(HostCli, Pcm16IsDitheredSoAQuietToneKeepsNoHarmonics)
     // TPDF dither and rounding leave white noise of LSB^2/4 a sample: N/4 in each DFT bin.
     const double floor = tone.rate / 4.0;
     const double tonePower = std::pow(tone.rate * amplitude / 2.0, 2.0);
-    for (const auto& [options, dithered] : {std::pair{"", true}, std::pair{"--dither none", false}})
+    for (const auto& [options, dithered] :
+         {std::pair{"", true}, std::pair{"--dither none", false}, std::pair{"--report r.json", true}})
     {
         const Outcome run = orvex(dir, "render tone.wav -o out.wav --format pcm16 --set Mode=Off " +
                                            std::string(options) + " " + gain());
@@ -320,6 +300,13 @@ TEST(HostCli, Pcm16IsDitheredSoAQuietToneKeepsNoHarmonics)
             EXPECT_NEAR(10.0 * std::log10(binPower(out, 1000.0, lsb) / tonePower), 0.0, 0.5);
             EXPECT_LT(harmonics, 10.0 * floor); // a bin of noise exceeds this once in e^10
             EXPECT_NEAR(error, 0.25, 0.0125);    // dithered once: one TPDF plus the rounding
+            if (std::string(options) == "--report r.json") // measured as written, after the dither
+            {
+                float peak = 0.0f;
+                for (const float sample : out.samples)
+                    peak = std::max(peak, std::fabs(sample));
+                EXPECT_NEAR(reported(slurp(dir.file("r.json")), "sample_peak_dbfs", 1), 20.0 * std::log10(peak), 0.001);
+            }
         }
         else
         {

@@ -1,6 +1,7 @@
 // Helpers shared by the host tests: scratch folders, audio files written and
 // read with libsndfile directly (independently of the host's own classes),
-// the test plug-in's paths and its exact reference output.
+// the orvex executable run as a process, the test plug-in's paths and its
+// exact reference output.
 #pragma once
 
 #include "TestGainPlugin.h"
@@ -11,6 +12,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -100,6 +104,50 @@ inline Audio noise(std::int64_t frames, int channels, std::uint32_t seed, float 
     for (std::int64_t i = 0; i < frames * channels; ++i)
         audio.samples.push_back(level * (static_cast<float>(engine() >> 8) / 8388608.0f - 1.0f));
     return audio;
+}
+
+struct Outcome
+{
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The number after the n-th (from 0) "key": in a report; NaN for null.
+inline double reported(const std::string& json, const std::string& key, int n = 0)
+{
+    std::size_t at = 0;
+    for (int i = 0; i <= n; ++i)
+    {
+        at = json.find("\"" + key + "\": ", at);
+        if (at == std::string::npos)
+            return std::nan("");
+        at += key.size() + 4;
+    }
+    return json.compare(at, 4, "null") == 0 ? std::nan("") : std::stod(json.substr(at));
+}
+
+// Runs `sh -c "<prefix> orvex <args>"` in dir, capturing both streams.
+inline Outcome orvex(const ScratchDir& dir, const std::string& args, const std::string& prefix = "",
+                     const std::string& executable = ORVEX_EXECUTABLE)
+{
+    const std::string out = dir.file(".stdout");
+    const std::string err = dir.file(".stderr");
+    const std::string command = "cd '" + dir.path + "' && " + prefix + " '" + executable + "' " + args +
+                                " >'" + out + "' 2>'" + err + "' </dev/null";
+    const int raw = std::system(("sh -c \"" + command + "\"").c_str());
+    Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return run;
 }
 
 // The test plug-in's output, latency removed: G * sum of w[k] x[n - k] over

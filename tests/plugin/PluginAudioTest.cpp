@@ -368,6 +368,14 @@ TEST(Threads, CrossoverChangesWhileProcessing)
             effect->setParameter(effect, 3 * crossover + (i % 3 == 2 ? 2 : 1),
                                  i % 3 == 2 ? slope(engine) : frequency(engine));
             effect->setParameter(effect, kBandSwitch[static_cast<std::size_t>(i % 5)], (i % 2) ? 1.0f : 0.0f);
+            // Restarts at another rate race the audio thread too (its reads of the
+            // rate, the latency it publishes).
+            if (i % 6 == 5)
+            {
+                dispatch(effect, effMainsChanged, 0, 0);
+                dispatch(effect, effSetSampleRate, 0, 0, nullptr, i % 12 == 5 ? 48000.0f : 44100.0f);
+                dispatch(effect, effMainsChanged, 0, 1);
+            }
         }
         changesDone.store(true);
     });
