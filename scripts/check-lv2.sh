@@ -142,16 +142,18 @@ if [ "$lv2_dir" != installed ]; then
             JACK_DEFAULT_SERVER=$server jack_connect "$(echo "$ports" | grep '^metro:' | head -n 1)" \
                 "$(echo "$ports" | grep ":in_$side\$" | head -n 1)"
         done
-        for _ in $(seq 12); do sleep 0.25; echo monitors; done
+        # Read more often than the clicks come: the peak hold falls 10 dB/s
+        # between them, so the highest reading is the one just after a click.
+        for _ in $(seq 30); do sleep 0.1; echo monitors; done
     }
     transcript=$(metered | JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1 timeout 60 \
         jalv "${ns}MultibandOrvexMaximizer" 2>&1) || true
     kill "$metro" 2>/dev/null || true
-    master=$(echo "$transcript" | sed -n 's/^[> ]*m_gr = \([0-9.]*\).*/\1/p' | tail -n 1)
+    master=$(echo "$transcript" | sed -n 's/^[> ]*m_gr = \([0-9.]*\).*/\1/p' | sort -g | tail -n 1)
     bands=$(echo "$transcript" | sed -n 's/^[> ]*b[1-5]_gr = \([-0-9.]*\).*/\1/p' | tail -n 5 | sort -u | tr '\n' ' ')
     [ -n "$master" ] || fail "jalv printed no m_gr: $transcript"
-    awk -v m="$master" 'BEGIN { exit !(m > 11.5 && m < 12.5) }' ||
+    awk -v m="$master" 'BEGIN { exit !(m > 11 && m < 12.5) }' ||
         fail "jalv: m_gr reads $master with a full-scale click under a -12 dB ceiling"
     [ "$bands" = "0.000000 " ] || fail "jalv: band meters read $bands, not 0"
-    echo "check-lv2: jalv with a full-scale click: m_gr reads $master dB under a -12 dB ceiling, the bands 0"
+    echo "check-lv2: jalv with a full-scale click: m_gr reads up to $master dB under a -12 dB ceiling, the bands 0"
 fi
