@@ -14,7 +14,7 @@ jobs=$(nproc)
 # Neither text nor replacement may contain "|".
 read -r -d '' table <<'EOF' || true
 # --- the multiband effect and its engine ---
-band-to-next-instance | plugin/MultibandEngine.cpp | AudioPath | if (!runner.run(b, bands[b], out, n)) | if (!runner.run(b + 1, bands[b], out, n))
+band-to-next-instance | plugin/MultibandEngine.cpp | AudioPath | if (!runMetered(b, bands[b], out, n)) | if (!runMetered(b + 1, bands[b], out, n))
 bands-not-aligned | plugin/BandAlignment.h | Engine | lines[band].run(io, n, alignment[band]); | lines[band].run(io, n, 0);
 latency-not-followed | plugin/MultibandEngine.cpp | AnyInner | if (followLatencies(false))\n        updateLatency(); | followLatencies(false);
 left-right-swapped | crossover/GainRamp.cpp | AudioPath | sums[c][i] += band[c][i]; | sums[c][i] += band[1 - c][i];
