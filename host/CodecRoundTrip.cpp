@@ -21,12 +21,12 @@ struct Range
     double high;
 };
 
-double number(const std::string& text, Range range, const std::string& spec, const char* accepted)
+double number(const std::string& text, Range range, const std::string& codecText, const char* accepted)
 {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(value >= range.low && value <= range.high))
-        throw HostError("codec '" + spec + "' not understood; " + accepted);
+        throw HostError("codec '" + codecText + "' not understood; " + accepted);
     return value;
 }
 } // namespace
@@ -70,11 +70,11 @@ struct CodecRoundTrip::Memory
     static SF_VIRTUAL_IO io() { return {length, seek, read, write, tell}; }
 };
 
-CodecRoundTrip::Codec CodecRoundTrip::parse(const std::string& spec, int channels)
+CodecRoundTrip::Codec CodecRoundTrip::parse(const std::string& codecText, int channels)
 {
-    const auto colon = spec.find(':');
-    const std::string name = spec.substr(0, colon);
-    const std::string value = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const auto colon = codecText.find(':');
+    const std::string name = codecText.substr(0, colon);
+    const std::string value = colon == std::string::npos ? std::string() : codecText.substr(colon + 1);
     constexpr const char* kAccepted = "use mp3:KBPS (32-320), opus:KBPS (6-256 a channel) or vorbis:QUALITY (0-10)";
     // libsndfile's compression level spans each codec's range of rates:
     // MP3 320 to 32 kbit/s, Opus 256 to 6 kbit/s a channel, Vorbis
@@ -82,21 +82,21 @@ CodecRoundTrip::Codec CodecRoundTrip::parse(const std::string& spec, int channel
     const double perChannel = std::max(channels, 1);
     if (name == "mp3")
         return {SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III,
-                (320.0 - number(value, {32, 320}, spec, kAccepted)) / (320.0 - 32.0), SF_BITRATE_MODE_CONSTANT};
+                (320.0 - number(value, {32, 320}, codecText, kAccepted)) / (320.0 - 32.0), SF_BITRATE_MODE_CONSTANT};
     if (name == "opus")
         return {SF_FORMAT_OGG | SF_FORMAT_OPUS,
-                (256.0 - number(value, {6 * perChannel, 256 * perChannel}, spec, kAccepted) / perChannel) / (256.0 - 6.0),
+                (256.0 - number(value, {6 * perChannel, 256 * perChannel}, codecText, kAccepted) / perChannel) / (256.0 - 6.0),
                 SF_BITRATE_MODE_CONSTANT};
     if (name == "vorbis")
-        return {SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1.0 - number(value, {0, 10}, spec, kAccepted) / 10.0, -1};
-    throw HostError("codec '" + spec + "' not understood; " + kAccepted);
+        return {SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1.0 - number(value, {0, 10}, codecText, kAccepted) / 10.0, -1};
+    throw HostError("codec '" + codecText + "' not understood; " + kAccepted);
 }
 
-CodecRoundTrip::CodecRoundTrip(const std::string& spec, int channelCount, int rate)
+CodecRoundTrip::CodecRoundTrip(const std::string& codecText, int channelCount, int rate)
     : memory(std::make_unique<Memory>()), channels(channelCount), sampleRate(rate),
       decoded(-std::numeric_limits<double>::infinity())
 {
-    const Codec codec = parse(spec, channels);
+    const Codec codec = parse(codecText, channels);
     SF_INFO info{};
     info.format = codec.format;
     info.channels = channels;
@@ -112,7 +112,7 @@ CodecRoundTrip::CodecRoundTrip(const std::string& spec, int channelCount, int ra
     if (sf_format_check(&info))
         memory->file = sf_open_virtual(&io, SFM_WRITE, &info, memory.get());
     if (!memory->file)
-        throw HostError("cannot encode '" + spec + "' at " + std::to_string(info.samplerate) + " Hz with " +
+        throw HostError("cannot encode '" + codecText + "' at " + std::to_string(info.samplerate) + " Hz with " +
                         std::to_string(channels) + " channels: " + sf_strerror(nullptr));
     if (codec.bitrateMode >= 0)
     {

@@ -27,10 +27,10 @@ public:
         int bitrateMode;    // SF_BITRATE_MODE_*, or -1 to leave it
     };
     // Throws HostError saying what is accepted.
-    static Codec parse(const std::string& spec, int channels);
+    static Codec parse(const std::string& codecText, int channels);
 
     // Throws HostError when libsndfile cannot encode this codec.
-    CodecRoundTrip(const std::string& spec, int channels, int sampleRate);
+    CodecRoundTrip(const std::string& codecText, int channels, int sampleRate);
     ~CodecRoundTrip();
     CodecRoundTrip(const CodecRoundTrip&) = delete;
     CodecRoundTrip& operator=(const CodecRoundTrip&) = delete;
