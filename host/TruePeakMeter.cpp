@@ -1,5 +1,6 @@
 #include "TruePeakMeter.h"
 
+#include "dsp/Fft.h"
 #include "dsp/HalfBand.h"
 
 #include <algorithm>
@@ -102,14 +103,16 @@ void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c
 // the gain bound after all four; 1 % is allowed.
 constexpr double kRoundingMargin = 1.01;
 
-// The largest sum of tap magnitudes over the 16 phases of the whole
-// interpolator, from the taps the stages use: its response to one input
-// sample at the top rate, every 16th point of which is one phase's taps.
-double gainBoundOf(const std::array<std::vector<float>, TruePeakMeter::kStages>& taps)
+// The largest sum of tap magnitudes over the phases of stages `first` to the
+// last as one interpolator, from the taps the stages use: its response to
+// one input sample at the top rate, every 2^(stages)th point of which is one
+// phase's taps.
+double gainBoundOf(const std::array<std::vector<float>, TruePeakMeter::kStages>& taps, int first)
 {
     std::vector<double> response{1.0};
-    for (const std::vector<float>& c : taps)
+    for (int s = first; s < TruePeakMeter::kStages; ++s)
     {
+        const std::vector<float>& c = taps[static_cast<std::size_t>(s)];
         // The stage as one filter at its output rate: the input point at the
         // centre, tap pair k at the odd distances 2 k + 1 either side.
         const std::size_t centre = 2 * c.size() - 1;
@@ -123,11 +126,12 @@ double gainBoundOf(const std::array<std::vector<float>, TruePeakMeter::kStages>&
                 upsampled[2 * i + j] += response[i] * filter[j];
         response = std::move(upsampled);
     }
+    const std::size_t phases = std::size_t{1} << (TruePeakMeter::kStages - first);
     double bound = 0.0;
-    for (std::size_t phase = 0; phase < TruePeakMeter::kFactor; ++phase)
+    for (std::size_t phase = 0; phase < phases; ++phase)
     {
         double sum = 0.0;
-        for (std::size_t i = phase; i < response.size(); i += TruePeakMeter::kFactor)
+        for (std::size_t i = phase; i < response.size(); i += phases)
             sum += std::fabs(response[i]);
         bound = std::max(bound, sum);
     }
@@ -166,8 +170,7 @@ float largestWithin(const float* points, std::size_t count, std::int64_t first, 
 } // namespace
 
 TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx, bool skip)
-    : useAvx(allowAvx && processorHasAvx()), skipQuiet(skip), channels(channelCount),
-      state(static_cast<std::size_t>(channelCount)), odd((kChunk + kReach) << (kStages - 1))
+    : useAvx(allowAvx && processorHasAvx()), skipQuiet(skip), channels(channelCount)
 {
     for (int s = 0; s < kStages; ++s)
     {
@@ -181,31 +184,121 @@ TruePeakMeter::TruePeakMeter(int channelCount, int, bool allowAvx, bool skip)
         for (double v : h)
             taps[static_cast<std::size_t>(s)].push_back(static_cast<float>(s == 0 ? v : v / sum));
     }
-    bound = kRoundingMargin * gainBoundOf(taps);
-    for (Channel& channel : state)
+    bound = kRoundingMargin * gainBoundOf(taps, 0);
+    shortBound = kRoundingMargin * gainBoundOf(taps, 1);
+
+    // The long stage's kernel in the order a window's transform convolves
+    // with: point j reads samples j - 255 .. j + 256, window positions t to
+    // t + kSpan - 1 for the point t after the window's first 255 samples,
+    // and comes out at position t + kSpan - 1.
+    const std::vector<float>& c = taps[0];
+    spectrum.assign(2 * kFftSize, 0.0f);
+    const std::size_t half = c.size();
+    for (std::size_t k = 0; k < half; ++k)
+        spectrum[2 * (half - 1 - k)] = spectrum[2 * (half + k)] = c[k] / static_cast<float>(kFftSize);
+    Dsp::fftForward(static_cast<int>(kFftSize), spectrum.data());
+
+    state.channels.resize(static_cast<std::size_t>(channelCount));
+    for (Channel& channel : state.channels)
     {
-        for (int s = 0; s < kStages; ++s)
+        channel.window.assign(kFftSize, 0.0f);
+        for (int s = 1; s < kStages; ++s)
         {
             const std::size_t history = 2 * static_cast<std::size_t>(kPairs[static_cast<std::size_t>(s)]) - 1;
-            // A fresh start adds up to kReach points at the input rate.
-            channel.streams[static_cast<std::size_t>(s)].assign(history + ((kChunk + kReach) << s), 0.0f);
+            // A fresh start adds up to kReach points at the half-sample rate.
+            channel.streams[static_cast<std::size_t>(s)].assign(history + ((2 * kHop + kReach) << (s - 1)), 0.0f);
         }
         channel.recent.assign(kReach, 0.0f);
-        // The first stream starts with silence before the first sample, as
-        // much as the first stage reads.
-        channel.used[0] = 2 * kPairs[0] - 1;
-        channel.position[0] = -static_cast<std::int64_t>(channel.used[0]);
+    }
+    // The first hop starts kLead samples early, on silence.
+    state.hopStart = -kLead;
+    state.windowUsed = static_cast<std::size_t>(kPairs[0] - 1 + kLead);
+    work = makeScratch();
+}
+
+TruePeakMeter::Scratch TruePeakMeter::makeScratch() const
+{
+    Scratch scratch;
+    scratch.transform.assign(2 * kFftSize, 0.0f);
+    scratch.doubled.assign(2 * kHop, 0.0f);
+    scratch.odd.assign(state.channels.empty() ? 0 : state.channels[0].streams[kStages - 1].size(), 0.0f);
+    return scratch;
+}
+
+void TruePeakMeter::hop(State& at, Scratch& scratch, std::int64_t end) const
+{
+    float* transform = scratch.transform.data();
+    const std::size_t centre = static_cast<std::size_t>(kPairs[0]) - 1;
+    for (std::size_t c = 0; c < at.channels.size(); c += 2)
+    {
+        // Two channels as the real and imaginary parts of one transform: the
+        // kernel is real, so each comes out in its own part.
+        Channel& left = at.channels[c];
+        Channel* right = c + 1 < at.channels.size() ? &at.channels[c + 1] : nullptr;
+        for (std::size_t n = 0; n < kFftSize; ++n)
+        {
+            transform[2 * n] = left.window[n];
+            transform[2 * n + 1] = right ? right->window[n] : 0.0f;
+        }
+        Dsp::fftForward(static_cast<int>(kFftSize), transform);
+        Dsp::multiplySpectra(static_cast<int>(kFftSize), transform, spectrum.data(), transform);
+        Dsp::fftInverse(static_cast<int>(kFftSize), transform);
+        for (std::size_t part = 0; part < (right ? 2u : 1u); ++part)
+        {
+            Channel& channel = part == 0 ? left : *right;
+            float* doubled = scratch.doubled.data();
+            for (std::size_t t = 0; t < kHop; ++t)
+            {
+                doubled[2 * t] = channel.window[centre + t];
+                doubled[2 * t + 1] = transform[2 * (t + kSpan - 1) + part];
+            }
+            feed(at, channel, doubled, 2 * kHop, at.hopStart, end, scratch);
+        }
+    }
+    for (Channel& channel : at.channels)
+        std::copy(channel.window.begin() + static_cast<std::ptrdiff_t>(kHop), channel.window.end(), channel.window.begin());
+    at.windowUsed -= kHop;
+    at.hopStart += static_cast<std::int64_t>(kHop);
+}
+
+void TruePeakMeter::feed(State& at, Channel& channel, const float* points, std::size_t count, std::int64_t first,
+                         std::int64_t end, Scratch& scratch) const
+{
+    if (skipQuiet && cannotReachPeak(at, channel, points, count))
+    {
+        channel.skipped = true;
+        at.skippedFrames += static_cast<std::int64_t>(count / 2);
+    }
+    else
+    {
+        std::vector<float>& stream = channel.streams[1];
+        if (channel.skipped)
+        {
+            // Start the short stages afresh on the points before these.
+            std::copy(channel.recent.begin(), channel.recent.end(), stream.begin());
+            channel.used.fill(0);
+            channel.used[1] = kReach;
+            channel.position[1] = 2 * first - static_cast<std::int64_t>(kReach);
+            channel.skipped = false;
+        }
+        if (channel.used[1] == 0)
+            channel.position[1] = 2 * first;
+        std::copy(points, points + count, stream.begin() + static_cast<std::ptrdiff_t>(channel.used[1]));
+        channel.used[1] += count;
+        run(channel, end, scratch.odd);
+    }
+    if (skipQuiet)
+    {
+        std::vector<float>& recent = channel.recent;
+        const std::size_t fresh = std::min(count, kReach);
+        std::copy(recent.begin() + static_cast<std::ptrdiff_t>(fresh), recent.end(), recent.begin());
+        std::copy(points + count - fresh, points + count, recent.end() - static_cast<std::ptrdiff_t>(fresh));
     }
 }
 
-void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, std::size_t count, std::int64_t end,
-                        std::vector<float>& scratch) const
+void TruePeakMeter::run(Channel& channel, std::int64_t end, std::vector<float>& odd) const
 {
-    std::vector<float>& first = channel.streams[0];
-    for (std::size_t i = 0; i < count; ++i)
-        first[channel.used[0] + i] = in ? in[i * stride] : 0.0f;
-    channel.used[0] += count;
-    for (int s = 0; s < kStages; ++s)
+    for (int s = 1; s < kStages; ++s)
     {
         const std::size_t pairs = static_cast<std::size_t>(kPairs[static_cast<std::size_t>(s)]);
         std::vector<float>& stream = channel.streams[static_cast<std::size_t>(s)];
@@ -216,14 +309,14 @@ void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, s
         const std::size_t points = used - 2 * pairs + 1;
         const float* centre = stream.data() + pairs - 1;
         const float* c = taps[static_cast<std::size_t>(s)].data();
-        (useAvx ? oddPointsAvx : oddPointsSse)(centre, scratch.data(), points, c, static_cast<int>(pairs));
+        (useAvx ? oddPointsAvx : oddPointsSse)(centre, odd.data(), points, c, static_cast<int>(pairs));
         const std::int64_t position = channel.position[static_cast<std::size_t>(s)] + static_cast<std::int64_t>(pairs) - 1;
         if (s + 1 == kStages)
         {
             // The top stream: these points and the odd ones after each, in
             // sixteenths of a sample.
             channel.maximum = largestWithin(centre, points, 2 * position, 2, end, channel.maximum);
-            channel.maximum = largestWithin(scratch.data(), points, 2 * position + 1, 2, end, channel.maximum);
+            channel.maximum = largestWithin(odd.data(), points, 2 * position + 1, 2, end, channel.maximum);
         }
         else
         {
@@ -234,7 +327,7 @@ void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, s
             for (std::size_t j = 0; j < points; ++j)
             {
                 next[nextUsed + 2 * j] = centre[j];
-                next[nextUsed + 2 * j + 1] = scratch[j];
+                next[nextUsed + 2 * j + 1] = odd[j];
             }
             nextUsed += 2 * points;
         }
@@ -246,39 +339,21 @@ void TruePeakMeter::run(Channel& channel, const float* in, std::size_t stride, s
     }
 }
 
-bool TruePeakMeter::cannotReachPeak(const Channel& channel, const float* in, std::size_t stride,
+bool TruePeakMeter::cannotReachPeak(const State& at, const Channel& channel, const float* points,
                                     std::size_t count) const
 {
     float largest = 0.0f;
-    for (const Channel& each : state)
+    for (const Channel& each : at.channels)
         largest = std::max(largest, each.maximum);
-    const double threshold = static_cast<double>(largest) / bound;
+    const double threshold = static_cast<double>(largest) / shortBound;
     // A NaN or anything over the threshold says no.
     for (std::size_t i = 0; i < count; ++i)
-        if (!(std::fabs(static_cast<double>(in[i * stride])) <= threshold))
+        if (!(std::fabs(static_cast<double>(points[i])) <= threshold))
             return false;
-    for (float sample : channel.recent)
-        if (!(std::fabs(static_cast<double>(sample)) <= threshold))
+    for (float point : channel.recent)
+        if (!(std::fabs(static_cast<double>(point)) <= threshold))
             return false;
     return true;
-}
-
-void TruePeakMeter::restart(Channel& channel, std::int64_t first)
-{
-    std::copy(channel.recent.begin(), channel.recent.end(), channel.streams[0].begin());
-    channel.used.fill(0);
-    channel.used[0] = kReach;
-    channel.position[0] = first;
-    channel.skipped = false;
-}
-
-void TruePeakMeter::remember(Channel& channel, const float* in, std::size_t stride, std::size_t count)
-{
-    std::vector<float>& recent = channel.recent;
-    const std::size_t fresh = std::min(count, kReach);
-    std::copy(recent.begin() + static_cast<std::ptrdiff_t>(fresh), recent.end(), recent.begin());
-    for (std::size_t i = 0; i < fresh; ++i)
-        recent[kReach - fresh + i] = in[(count - fresh + i) * stride];
 }
 
 void TruePeakMeter::add(const float* interleaved, std::int64_t count)
@@ -286,44 +361,44 @@ void TruePeakMeter::add(const float* interleaved, std::int64_t count)
     const std::size_t stride = static_cast<std::size_t>(channels);
     for (std::int64_t done = 0; done < count;)
     {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(count - done, kChunk));
-        const std::int64_t start = frames;
-        frames += static_cast<std::int64_t>(n);
-        for (int c = 0; c < channels; ++c)
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::int64_t>(count - done, static_cast<std::int64_t>(kFftSize - state.windowUsed)));
+        for (std::size_t c = 0; c < state.channels.size(); ++c)
         {
-            Channel& channel = state[static_cast<std::size_t>(c)];
-            const float* in = interleaved + static_cast<std::size_t>(done) * stride + static_cast<std::size_t>(c);
-            if (skipQuiet && cannotReachPeak(channel, in, stride, n))
+            // A NaN would spread over the whole transform: it counts as
+            // silence, as it never counts as a peak.
+            const float* in = interleaved + static_cast<std::size_t>(done) * stride + c;
+            float* window = state.channels[c].window.data() + state.windowUsed;
+            for (std::size_t i = 0; i < n; ++i)
             {
-                channel.skipped = true;
-                skippedFrames += static_cast<std::int64_t>(n);
+                const float sample = in[i * stride];
+                window[i] = sample == sample ? sample : 0.0f;
             }
-            else
-            {
-                if (channel.skipped)
-                    restart(channel, start - static_cast<std::int64_t>(kReach));
-                run(channel, in, stride, n, frames * kFactor, odd);
-            }
-            if (skipQuiet)
-                remember(channel, in, stride, n);
         }
+        state.windowUsed += n;
+        frames += static_cast<std::int64_t>(n);
         done += static_cast<std::int64_t>(n);
+        if (state.windowUsed == kFftSize)
+            hop(state, work, frames * kFactor);
     }
 }
 
 double TruePeakMeter::peak() const
 {
     // The points still waiting for later samples, with silence after the
-    // last one: on copies, so that more audio can follow. A channel stopped
-    // at a skipped block has none that could count: they are made of that
-    // block, the samples before it and silence.
-    std::vector<float> scratch(odd.size());
-    float largest = 0.0f;
-    for (Channel channel : state)
+    // last one, on a copy, so that more audio can follow: hops until the
+    // short stages have every point they read near the end.
+    State last = state;
+    Scratch scratch = makeScratch();
+    while (last.hopStart < frames + kLead)
     {
-        for (std::int64_t flushed = 0; !channel.skipped && flushed < 2 * kPairs[0]; flushed += kChunk / 4)
-            run(channel, nullptr, 0, kChunk / 4, frames * kFactor, scratch);
-        largest = std::max(largest, channel.maximum);
+        for (Channel& channel : last.channels)
+            std::fill(channel.window.begin() + static_cast<std::ptrdiff_t>(last.windowUsed), channel.window.end(), 0.0f);
+        last.windowUsed = kFftSize;
+        hop(last, scratch, frames * kFactor);
     }
+    float largest = 0.0f;
+    for (const Channel& channel : last.channels)
+        largest = std::max(largest, channel.maximum);
     return largest;
 }
