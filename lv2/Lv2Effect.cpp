@@ -183,9 +183,15 @@ void Lv2Effect::run(std::uint32_t frames)
 void Lv2Effect::writeMeters()
 {
     GainMeterReadings readings{};
-    if (meterOutputs.empty() || !GainMeterCall::read(effect, readings))
+    // The true peak is measured only for a host that connected its port.
+    const bool truePeak = meterOutputs.size() > GainMeterCall::kInstances && meterOutputs[GainMeterCall::kInstances];
+    if (meterOutputs.empty() || !GainMeterCall::read(effect, readings, truePeak))
         return;
-    for (std::size_t i = 0; i < meterOutputs.size() && i < std::size(readings.holdDb); ++i)
-        if (meterOutputs[i] != nullptr)
-            *meterOutputs[i] = readings.holdDb[i];
+    for (std::size_t i = 0; i < meterOutputs.size(); ++i)
+    {
+        if (meterOutputs[i] == nullptr)
+            continue;
+        const float held = i < GainMeterCall::kInstances ? readings.holdDb[i] : readings.truePeakHoldDb;
+        *meterOutputs[i] = std::clamp(held, plugin.meters[i].minimum, plugin.meters[i].maximum);
+    }
 }

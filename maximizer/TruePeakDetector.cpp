@@ -1,6 +1,7 @@
 #include "TruePeakDetector.h"
 
 #include "dsp/HalfBand.h"
+#include "dsp/QuarterSampleTaps.h"
 
 #include <algorithm>
 #include <cassert>
@@ -76,7 +77,7 @@ ORVEX_DETECTOR_INLINE void oddPoints(int stage, const float* in, float* odd, int
 
 // Largest magnitude of the meter's three fractional phases for each position:
 // phase r at x[i] + r / 4 is sum over k of c[r][k] x[i + kMeterAhead - k].
-ORVEX_DETECTOR_INLINE void meterPoints(const float* x, float* largest, int n, const std::array<std::array<float, 12>, 3>& c)
+ORVEX_DETECTOR_INLINE void meterPoints(const float* x, float* largest, int n, const Dsp::QuarterSamplePhases& c)
 {
     constexpr int kAhead = TruePeakDetector::kMeterAhead;
     std::fill(largest, largest + n, 0.0f);
@@ -134,7 +135,7 @@ struct Filters
     std::array<const float*, TruePeakDetector::kStages> taps;
     std::array<float*, TruePeakDetector::kStages> streams;
     const float* band;
-    const std::array<std::array<float, 12>, 3>* meter;
+    const Dsp::QuarterSamplePhases* meter;
 };
 
 ORVEX_DETECTOR_INLINE void detect(const Filters& f, const float* x, float* peak, int n)
@@ -233,17 +234,7 @@ TruePeakDetector::TruePeakDetector(bool vectors)
         const double lowPass = k == 0 ? 2.0 * cutoff : std::sin(2.0 * kPi * cutoff * k) / (kPi * k);
         band[static_cast<std::size_t>(k)] = static_cast<float>((k % 2 ? -1.0 : 1.0) * lowPass * window);
     }
-    // The meter's 49-tap Hann-windowed sinc at four times the rate, taken as
-    // it is (not scaled to unity gain): tap j sits at j - 24 quarter samples.
-    for (int r = 1; r < 4; ++r)
-        for (int k = 0; k < 12; ++k)
-        {
-            const int j = r + 4 * k;
-            const double m = (j - 24) / 4.0;
-            const double window = 0.5 * (1.0 - std::cos(2.0 * kPi * j / 48.0));
-            meter[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(k)] =
-                static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
-        }
+    meter = Dsp::quarterSamplePhases();
 }
 
 void TruePeakDetector::samplePeak(const float* x, float* peak, int n)

@@ -42,6 +42,8 @@
 // instance's scratch buffers: one caller at a time.
 #pragma once
 
+#include "dsp/QuarterSampleTaps.h"
+
 #include <array>
 #include <cstddef>
 #include <vector>
@@ -95,7 +97,7 @@ public:
     // Samples of history the caller must keep before x[0].
     static constexpr int kHistory = kDelay + TruePeakStages::reaches()[0].before;
     // The meter's points at x[i] + r / 4 read x[i - 5] to x[i + kMeterAhead].
-    static constexpr int kMeterAhead = 6;
+    static constexpr int kMeterAhead = Dsp::kQuarterSampleAhead;
     static_assert(kDelay >= kMeterAhead && kHistory - kDelay >= 5, "the meter reads within the stages' reach");
     // The meter's points are computed in single precision from taps rounded
     // to it: scaled up this little, they are never below the meter's own.
@@ -131,7 +133,7 @@ private:
     // Band-pass taps 0 .. kBandReach (symmetric).
     std::array<float, kBandReach + 1> band;
     // The meter's phases 1/4, 1/2 and 3/4, twelve taps each.
-    std::array<std::array<float, 12>, 3> meter;
+    Dsp::QuarterSamplePhases meter;
     // Whether the processor runs the filters' AVX build.
     bool avx = false;
 };

@@ -306,7 +306,7 @@ VstInt32 AGain::getVendorVersion()
     return kVendorVersion;
 }
 
-VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float)
+VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
     static_assert(GainMeterCall::kInstances == kNumInstances, "one reading per instance");
     if (index != GainMeterCall::kCode || ptr == nullptr || value < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
@@ -318,6 +318,10 @@ VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, floa
         readings->blockDb[i] = reading.blockDb;
         readings->holdDb[i] = reading.holdDb;
     }
+    const OutputPeakMeter::Reading peak =
+        opt != 0.0f ? engine.outputPeak() : OutputPeakMeter::Reading{OutputPeakMeter::kFloorDb, OutputPeakMeter::kFloorDb};
+    readings->truePeakBlockDb = peak.blockDb;
+    readings->truePeakHoldDb = peak.holdDb;
     return GainMeterCall::kCode;
 }
 

@@ -54,6 +54,7 @@ MultibandEngine::MultibandEngine(LatencyListener& listener, BandRunner& runner, 
     alignment.reserve(rate, maxBlock);
     for (GainMeter& meter : meters)
         meter.reserve(rate, maxBlock);
+    outputPeakMeter.setSampleRate(rate);
     for (GainRamp& gate : gates) {
         gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));
         gate.reset(true);
@@ -92,6 +93,7 @@ void MultibandEngine::restartLocked(Crossover::Garbage& garbage)
     alignment.restart();
     for (GainMeter& meter : meters)
         meter.restart();
+    outputPeakMeter.restart();
     for (int b = 0; b < kBands; ++b)
         gates[b].reset(bandOn[b].load(std::memory_order_relaxed));
     updateLatency();
@@ -306,6 +308,13 @@ void MultibandEngine::processPiece(const float* const* in, float* const* out, in
         mixBands(bands, out, n);
     else
         processSilence(out, n);
+    // The output peak switched (back) on starts from a clean history.
+    const bool measurePeak = metered && outputPeakWanted.load(std::memory_order_relaxed);
+    if (measurePeak && !outputPeakMetered)
+        outputPeakMeter.restart();
+    if (measurePeak)
+        outputPeakMeter.measure(out, n);
+    outputPeakMetered = measurePeak;
     crossover.release(n);
     if (followLatencies(false))
         updateLatency();

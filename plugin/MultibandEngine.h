@@ -28,6 +28,7 @@
 #include "crossover/GrowableBuffer.h"
 #include "plugin/BandAlignment.h"
 #include "plugin/GainMeter.h"
+#include "plugin/OutputPeakMeter.h"
 #include "plugin/Platform.h"
 
 #include <atomic>
@@ -114,6 +115,14 @@ public:
     GainMeter::Reading gainReduction(int instance) const { return meters[instance].reading(); }
     // Metering on (the default) or off; off, the readings stay where they are.
     void setMetering(bool on) { metering.store(on, std::memory_order_relaxed); }
+    // The output's true peak, as of the last block; any thread. Measured
+    // only from the first call on (while metering is on): a host that never
+    // shows it pays nothing for it.
+    OutputPeakMeter::Reading outputPeak()
+    {
+        outputPeakWanted.store(true, std::memory_order_relaxed);
+        return outputPeakMeter.reading();
+    }
 
     // Delay from input to output in frames, as last handed to the listener.
     int latency() const { return latencyNow.load(); }
@@ -163,6 +172,9 @@ private:
     GainMeter meters[kInstances];
     std::atomic<bool> metering{true};
     bool metered = true; // whether the last block was metered
+    OutputPeakMeter outputPeakMeter;
+    std::atomic<bool> outputPeakWanted{false};
+    bool outputPeakMetered = false; // whether the last block measured it
     GainRamp gates[kBands];
     GrowableBuffer sums[2];
     int blockCapacity = 0;
@@ -199,6 +211,7 @@ void MultibandEngine::setSampleRate(float rate, const float (&hz)[kCrossovers], 
         alignment.reserve(rate, blockCapacity);
         for (GainMeter& meter : meters)
             meter.reserve(rate, blockCapacity);
+        outputPeakMeter.setSampleRate(rate);
         for (GainRamp& gate : gates)
             gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));
         restartLocked(garbage);

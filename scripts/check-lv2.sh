@@ -11,7 +11,8 @@
 #                 card): moving a slope while the multiband plug-in runs moves
 #                 its latency port (the change goes through the host's worker);
 #                 a full-scale click (jack_metro) under a master ceiling of
-#                 -12 dB moves the m_gr meter port to 12 dB
+#                 -12 dB moves the m_gr meter port to 12 dB and out_tp
+#                 to -12 dBTP
 # Usage: scripts/check-lv2.sh LV2_DIR PROBE   (LV2_DIR holds the two bundles;
 # PROBE is the built lv2-latency-probe). With LV2_DIR "installed" the bundles
 # are found where LV2 hosts look by default and only the renders are checked.
@@ -128,7 +129,8 @@ if [ "$lv2_dir" != installed ]; then
     echo "check-lv2: jalv on a dummy JACK server: slope1 96 moves the latency port $first -> $last"
 
     # The meters: a full-scale metronome click (jack_metro) into the plug-in
-    # with the master's ceiling at -12 dB: m_gr reads about 12 dB, the bands 0.
+    # with the master's ceiling at -12 dB: m_gr reads about 12 dB, the bands 0,
+    # and the output's true peak (out_tp) about -12 dBTP.
     JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1 jack_metro -n metro -b 240 -f 1000 -A 1.0 -D 200 \
         >"$work/metro.log" 2>&1 &
     metro=$!
@@ -155,5 +157,10 @@ if [ "$lv2_dir" != installed ]; then
     awk -v m="$master" 'BEGIN { exit !(m > 11 && m < 12.5) }' ||
         fail "jalv: m_gr reads $master with a full-scale click under a -12 dB ceiling"
     [ "$bands" = "0.000000 " ] || fail "jalv: band meters read $bands, not 0"
-    echo "check-lv2: jalv with a full-scale click: m_gr reads up to $master dB under a -12 dB ceiling, the bands 0"
+    peak=$(echo "$transcript" | sed -n 's/^[> ]*out_tp = \([-0-9.]*\).*/\1/p' | sort -g | tail -n 1)
+    [ -n "$peak" ] || fail "jalv printed no out_tp: $transcript"
+    awk -v p="$peak" 'BEGIN { exit !(p > -13 && p < -11) }' ||
+        fail "jalv: out_tp reads $peak dBTP with a full-scale click under a -12 dB ceiling"
+    echo "check-lv2: jalv with a full-scale click: m_gr reads up to $master dB under a -12 dB ceiling, the bands 0," \
+        "out_tp up to $peak dBTP"
 fi

@@ -21,14 +21,18 @@ struct GainMeterReadings
 {
     float blockDb[GainMeterCall::kInstances]; // the deepest of the last block
     float holdDb[GainMeterCall::kInstances];  // the deepest since, falling 10 dB/s
+    float truePeakBlockDb;                    // the output's loudest point of the last block, dBTP
+    float truePeakHoldDb;                     // the loudest since, falling 10 dB/s
 };
 
 namespace GainMeterCall
 {
-// Asks `effect` for its readings; false when it does not answer the call.
-inline bool read(AEffect* effect, GainMeterReadings& readings)
+// Asks `effect` for its readings (and its output's true peak, which costs
+// the effect a little from the first such call on); false when it does not
+// answer the call.
+inline bool read(AEffect* effect, GainMeterReadings& readings, bool truePeak = false)
 {
     return effect->dispatcher(effect, effVendorSpecific, kCode, static_cast<VstIntPtr>(sizeof readings), &readings,
-                              0.0f) == kCode;
+                              truePeak ? 1.0f : 0.0f) == kCode;
 }
 } // namespace GainMeterCall

@@ -57,6 +57,8 @@ std::vector<Parameter> makeMultibandMeters()
         list.push_back({(master ? "M" : number) + ".GainRed", (master ? "m" : "b" + number) + "_gr",
                         ParameterUnit::db, ParameterCurve::linear, 0.0f, 30.0f, 0.0f});
     }
+    // Readings outside the range are shown at its ends.
+    list.push_back({"Out.TruePeak", "out_tp", ParameterUnit::db, ParameterCurve::linear, -60.0f, 6.0f, -60.0f});
     return list;
 }
 } // namespace

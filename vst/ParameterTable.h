@@ -30,7 +30,8 @@ const std::vector<Parameter>& multiband();
 const std::vector<Parameter>& maximizer();
 // The multiband effect's meters, shown to LV2 hosts as output ports: the
 // gain reduction of each band maximizer and the master ("1.GainRed" ...
-// "M.GainRed", symbols b1_gr ... m_gr, dB).
+// "M.GainRed", symbols b1_gr ... m_gr, dB), then the output's true peak
+// ("Out.TruePeak", out_tp, dBTP).
 const std::vector<Parameter>& multibandMeters();
 // The list of the plug-in with this unique ID, or null for any other plug-in.
 const std::vector<Parameter>* ofPlugin(int uniqueId);

@@ -4,6 +4,7 @@
 // change all of them always. (The port table against the VST parameters is
 // in ParameterReadersTest.)
 #include "lv2/PluginDescription.h"
+#include "ReferenceTruePeak.h"
 
 #include <lv2/core/lv2.h>
 #include <lv2/worker/worker.h>
@@ -320,7 +321,10 @@ TEST(Lv2Bundle, GainReductionPortsShowWhatEachMaximizerTakesOff)
     // Uniform noise peaking at `peak`; the master's input is the band sum,
     // which is the input (the crossovers sum flat): a master ceiling of -9 dB
     // takes 9 + 20 log10(0.7) = 5.90 dB off peaks of 0.7 (within 0.1 dB). A band's ceiling far under its level limits
-    // that band alone.
+    // that band alone. The output's true-peak port holds at least the
+    // output's sample peaks of the last 0.1 s (less what the hold falls in
+    // it), and at most its true peak by the long reference plus the 0.33 dB
+    // a quarter-sample meter can read over it.
     const struct
     {
         const char* what;
@@ -337,15 +341,25 @@ TEST(Lv2Bundle, GainReductionPortsShowWhatEachMaximizerTakesOff)
         SCOPED_TRACE(c.what);
         Lv2Host host(multibandDescription(), 48000.0);
         ASSERT_TRUE(host.ready());
-        ASSERT_EQ(host.meters.size(), c.ranges.size());
+        ASSERT_EQ(host.meters.size(), c.ranges.size() + 1);
         for (const auto& [symbol, value] : c.settings)
             host.control(symbol) = value;
-        host.render(noise(24000, c.peak, 9), [] { return 512u; });
+        const Stereo out = host.render(noise(24000, c.peak, 9), [] { return 512u; });
         for (std::size_t i = 0; i < c.ranges.size(); ++i)
         {
             EXPECT_GE(host.meters[i], c.ranges[i].first) << host.plugin.meters[i].symbol;
             EXPECT_LE(host.meters[i], c.ranges[i].second) << host.plugin.meters[i].symbol;
         }
+        float recentPeak = 0.0f;
+        double truePeak = 0.0;
+        for (const std::vector<float>& channel : {out.left, out.right})
+        {
+            for (auto sample = channel.end() - 4800; sample != channel.end(); ++sample)
+                recentPeak = std::max(recentPeak, std::fabs(*sample));
+            truePeak = std::max(truePeak, referenceTruePeak(channel));
+        }
+        EXPECT_GE(host.meters.back(), 20.0f * std::log10(recentPeak) - 1.0f);
+        EXPECT_LE(host.meters.back(), 20.0 * std::log10(truePeak) + 0.33);
     }
 }
 } // namespace
