@@ -25,9 +25,10 @@ constexpr int kMaxPoints = 1 << 15;
 constexpr std::uint32_t kNoiseSeed = 20250;
 const double kInfinity = std::numeric_limits<double>::infinity();
 
+// -inf for silence; NaN stays NaN, so that output holding NaN never reads as a perfect null.
 double decibels(double ratio)
 {
-    return ratio > 0.0 ? 20.0 * std::log10(ratio) : -kInfinity;
+    return ratio > 0.0 || std::isnan(ratio) ? 20.0 * std::log10(ratio) : -kInfinity;
 }
 
 // The samples from the first to the last that is not zero.
@@ -117,18 +118,20 @@ Transparency TransparencyMeasurer::measure(const std::vector<ParameterSetting>& 
     const std::vector<float> response = trimmed(measurer.impulseResponse(idleSettings));
     const std::vector<double> frequencies = gridFor(response.size(), result.lowHz, result.highHz, sampleRate);
     const std::vector<double> db = ResponseMeasurer::magnitudeDb(response, sampleRate, frequencies);
-    for (std::size_t i = 0; i < db.size(); ++i)
-        if (!(std::fabs(db[i]) <= std::fabs(result.deviationDb)))
+    for (std::size_t i = 0; i < db.size() && !std::isnan(result.deviationDb); ++i)
+        if (std::isnan(db[i]) || std::fabs(db[i]) > std::fabs(result.deviationDb))
         {
             result.deviationDb = db[i];
             result.deviationHz = frequencies[i];
         }
 
+    // White noise, different on the two channels, the same with every
+    // standard library (the engine's output is fixed by the standard).
     std::mt19937 engine(kNoiseSeed);
-    std::uniform_real_distribution<float> uniform(-kTestLevel, kTestLevel);
     std::vector<std::vector<float>> noise(2, std::vector<float>(kNoiseFrames));
     for (auto& channel : noise)
-        std::generate(channel.begin(), channel.end(), [&] { return uniform(engine); });
+        for (float& sample : channel)
+            sample = kTestLevel * (static_cast<float>(engine() >> 8) / 8388608.0f - 1.0f);
     const ResponseMeasurer::Capture run = measurer.capture(idleSettings, noise);
     result.latency = run.latency;
     double inputEnergy = 0.0, inputPeak = 0.0, residualEnergy = 0.0, residualPeak = 0.0;
@@ -161,16 +164,24 @@ std::string TransparencyMeasurer::text(const Transparency& result)
 {
     std::string text = "idle at " + RenderReport::number(result.sampleRate, 0) + " Hz: ";
     text += result.idledThresholds > 0
-                ? "every Thresh at 0 dB (" + std::to_string(result.idledThresholds) +
-                      " parameters: no drive), test signals peaking at -60 dBFS, under any Ceiling\n"
+                ? "Thresh at 0 dB in " + std::to_string(result.idledThresholds) +
+                      (result.idledThresholds == 1 ? " maximizer" : " maximizers") +
+                      " (no drive), test signals peaking at -60 dBFS, under any Ceiling\n"
                 : "the settings as given (no Thresh of ours to set), test signals peaking at -60 dBFS\n";
-    text += "flat within +/-" + small(std::fabs(result.deviationDb)) + " dB from " + hertz(result.lowHz) + " to " +
-            hertz(result.highHz);
-    if (result.deviationDb != 0.0)
-        text += " (" + std::string(result.deviationDb > 0.0 ? "+" : "-") + small(std::fabs(result.deviationDb)) +
-                " dB at " + hertz(result.deviationHz) + ")";
-    text += "\n";
+    if (std::isnan(result.deviationDb))
+        text += "flatness: not measurable, the response holds samples that are not finite\n";
+    else
+    {
+        text += "flat within +/-" + small(std::fabs(result.deviationDb)) + " dB from " + hertz(result.lowHz) + " to " +
+                hertz(result.highHz);
+        if (result.deviationDb != 0.0)
+            text += " (" + std::string(result.deviationDb > 0.0 ? "+" : "-") + small(std::fabs(result.deviationDb)) +
+                    " dB at " + hertz(result.deviationHz) + ")";
+        text += "\n";
+    }
     const std::string against = "the input delayed by the reported latency, " + std::to_string(result.latency) + " samples";
+    if (!std::isfinite(result.nullRmsDb) && !(result.nullRmsDb < 0.0))
+        return text + "null residual: not measurable, the output holds samples that are not finite\n";
     if (std::isinf(result.nullRmsDb))
         return text + "null residual: none, the output is " + against + ", bit for bit\n";
     return text + "null residual " + RenderReport::number(result.nullRmsDb, 1) + " dB RMS relative to the input, peak " +
