@@ -111,7 +111,7 @@ Transparency TransparencyMeasurer::measure(const std::vector<ParameterSetting>& 
     Transparency result;
     result.sampleRate = sampleRate;
     const std::vector<ParameterSetting> idleSettings = idle(settings, result.idledThresholds);
-    const ResponseMeasurer measurer(library, sampleRate, blockSize, 2, kTailFrames);
+    const ResponseMeasurer measurer(library, sampleRate, blockSize, 2 /* points: for plots only */, kTailFrames);
 
     result.lowHz = kLowestHz;
     result.highHz = std::min(kHighestHz, kHighestShareOfRate * sampleRate);

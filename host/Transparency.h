@@ -1,8 +1,9 @@
 // How far a plug-in is from passing audio unchanged apart from its delay,
 // with its maximizers idle:
 //  - flatness: the largest deviation from 0 dB of its small-signal magnitude
-//    response (ResponseMeasurer's impulse response, left output), over a
-//    frequency grid fine enough for the length of that response;
+//    response (ResponseMeasurer's impulse response, left output), on evenly
+//    spaced frequencies half as far apart as the finest detail a response of
+//    that length can hold (at most 32768 of them);
 //  - a null test: seeded noise on every input, the output minus the input
 //    delayed by the latency the plug-in reports, as the residual's energy
 //    against the input's (RMS) and its largest sample against the input's.
@@ -46,14 +47,14 @@ public:
 
     Transparency measure(const std::vector<ParameterSetting>& settings) const;
 
-    // The settings followed by Thresh = 0 dB for every such parameter of ours
-    // that accepts it; `idled` counts those.
-    std::vector<ParameterSetting> idle(const std::vector<ParameterSetting>& settings, int& idled) const;
-
     // Lines a person reads: what idle meant, the flatness, the null residual.
     static std::string text(const Transparency& result);
 
 private:
+    // The settings followed by Thresh = 0 dB for every such parameter of ours
+    // that accepts it; `idled` counts those.
+    std::vector<ParameterSetting> idle(const std::vector<ParameterSetting>& settings, int& idled) const;
+
     std::shared_ptr<PluginLibrary> library;
     float sampleRate;
     int blockSize;
