@@ -16,6 +16,7 @@
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
 #include "TextFileWriter.h"
+#include "Transparency.h"
 
 #include <algorithm>
 #include <cctype>
@@ -289,11 +290,20 @@ int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginL
 int Commands::measure(const MeasureOptions& options, std::ostream& out)
 {
     const std::vector<ParameterSetting> settings = parseSettings(options.settings);
-    const ResponseMeasurer measurer(PluginLibrary::load(options.plugin), options.sampleRate, options.blockSize,
-                                    options.points, 1 << 16);
+    const auto library = PluginLibrary::load(options.plugin);
+    if (options.bands && options.svg.empty() && options.csv.empty())
+        throw HostError("--bands adds curves to the plot: give --svg or --csv");
+    out << TransparencyMeasurer::text(
+               TransparencyMeasurer(library, options.sampleRate, options.blockSize).measure(settings));
+    if (options.svg.empty() && options.csv.empty())
+        return 0;
+    const ResponseMeasurer measurer(library, options.sampleRate, options.blockSize, options.points, 1 << 16);
     const Response response = measurer.measure(settings, options.bands);
-    SvgPlotWriter::write(options.svg, response, "Magnitude response at " + RenderReport::number(options.sampleRate, 0) + " Hz");
-    out << "wrote " << options.svg << "\n";
+    if (!options.svg.empty())
+    {
+        SvgPlotWriter::write(options.svg, response, "Magnitude response at " + RenderReport::number(options.sampleRate, 0) + " Hz");
+        out << "wrote " << options.svg << "\n";
+    }
     if (!options.csv.empty())
     {
         CsvWriter::write(options.csv, response);

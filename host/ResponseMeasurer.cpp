@@ -21,13 +21,18 @@ ResponseMeasurer::ResponseMeasurer(std::shared_ptr<PluginLibrary> lib, float rat
         throw HostError("measurement needs at least 2 points, a tail, a block size and a sample rate");
 }
 
-std::vector<float> ResponseMeasurer::impulseResponse(const std::vector<ParameterSetting>& settings) const
+ResponseMeasurer::Capture ResponseMeasurer::capture(const std::vector<ParameterSetting>& settings,
+                                                    const std::vector<std::vector<float>>& signal) const
 {
     PluginInstance instance(library, sampleRate, blockSize);
     ParameterResolver(instance).apply(settings);
     if (instance.numOutputs() < 1)
         throw HostError("plug-in has no audio outputs: " + library->path());
-    const std::size_t total = static_cast<std::size_t>(std::max(instance.latency(), 0)) + tailFrames;
+    Capture result;
+    result.latency = std::max(instance.latency(), 0);
+    result.inputs = instance.numInputs();
+    const std::size_t length = signal.empty() ? 0 : signal.front().size();
+    const std::size_t total = length + static_cast<std::size_t>(result.latency) + static_cast<std::size_t>(tailFrames);
 
     std::vector<std::vector<float>> in(static_cast<std::size_t>(std::max(instance.numInputs(), 1)),
                                        std::vector<float>(static_cast<std::size_t>(blockSize)));
@@ -40,22 +45,32 @@ std::vector<float> ResponseMeasurer::impulseResponse(const std::vector<Parameter
     for (auto& channel : out)
         outPointers.push_back(channel.data());
 
-    std::vector<float> response;
-    response.reserve(total);
+    result.outputs.assign(out.size(), {});
+    for (auto& channel : result.outputs)
+        channel.reserve(total);
     for (std::size_t done = 0; done < total;)
     {
         const int frames = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(blockSize), total - done));
-        for (auto& channel : in)
-        {
-            std::fill(channel.begin(), channel.end(), 0.0f);
-            if (done == 0)
-                channel[0] = kImpulseLevel;
-        }
+        for (std::size_t c = 0; c < in.size(); ++c)
+            for (int i = 0; i < frames; ++i)
+            {
+                const std::size_t at = done + static_cast<std::size_t>(i);
+                in[c][static_cast<std::size_t>(i)] =
+                    at < length ? signal[std::min(c, signal.size() - 1)][at] : 0.0f;
+            }
         instance.process(inPointers.data(), outPointers.data(), frames);
-        for (int i = 0; i < frames; ++i)
-            response.push_back(out[0][static_cast<std::size_t>(i)] / kImpulseLevel);
+        for (std::size_t c = 0; c < out.size(); ++c)
+            result.outputs[c].insert(result.outputs[c].end(), out[c].begin(), out[c].begin() + frames);
         done += static_cast<std::size_t>(frames);
     }
+    return result;
+}
+
+std::vector<float> ResponseMeasurer::impulseResponse(const std::vector<ParameterSetting>& settings) const
+{
+    std::vector<float> response = capture(settings, {{kImpulseLevel}}).outputs.front();
+    for (float& sample : response)
+        sample /= kImpulseLevel;
     return response;
 }
 

@@ -41,6 +41,19 @@ public:
     // plus tail frames long.
     std::vector<float> impulseResponse(const std::vector<ParameterSetting>& settings) const;
 
+    // What a fresh instance with the settings makes of a signal: input
+    // channel i is fed signal[min(i, signal.size() - 1)], followed by
+    // silence for the latency (as reported once the settings are applied)
+    // plus the tail.
+    struct Capture
+    {
+        int latency = 0;
+        int inputs = 0;                          // the instance's input channels
+        std::vector<std::vector<float>> outputs; // signal + latency + tail frames each
+    };
+    Capture capture(const std::vector<ParameterSetting>& settings,
+                    const std::vector<std::vector<float>>& signal) const;
+
     // `points` frequencies from low to high, evenly spaced on a log axis.
     static std::vector<double> logFrequencies(double low, double high, int points);
     // 20 log10 |sum h[n] e^(-i 2 pi f n / rate)| for each f.

@@ -39,11 +39,12 @@ void addRender(CLI::App& app, RenderOptions& options)
 
 void addMeasure(CLI::App& app, MeasureOptions& options)
 {
-    CLI::App* measure = app.add_subcommand("measure", "Plot the plug-in's small-signal magnitude response");
+    CLI::App* measure = app.add_subcommand(
+        "measure", "How flat and how close to a null the plug-in is with its maximizers idle; plots its response");
     measure->add_option("--plugin", options.plugin, "Plug-in library")->default_val(DefaultPlugin::path());
     measure->add_option("--set", options.settings, "PARAM=VALUE, as for render");
     measure->add_flag("--bands", options.bands, "Also each band alone (Band1..Band5 switches)");
-    measure->add_option("--svg", options.svg, "SVG plot to write")->required();
+    measure->add_option("--svg", options.svg, "SVG plot of the small-signal magnitude response to write");
     measure->add_option("--csv", options.csv, "CSV table to write");
     measure->add_option("--rate", options.sampleRate, "Sample rate in Hz")->default_val(48000)->check(CLI::Range(1000, 768000));
     measure->add_option("--block", options.blockSize, "Block size in frames")->default_val(1024)->check(CLI::Range(1, 1 << 20));

@@ -347,6 +347,19 @@ TEST(HostCli, MeasureWritesTheKnownResponseAsCsv)
     EXPECT_EQ(rows, 31);
 }
 
+// Any plug-in is measured with its settings as given: the test plug-in with
+// Mode Off is its input delayed by its latency, exactly.
+TEST(HostCli, MeasureFindsAPerfectNullAtTheReportedLatency)
+{
+    ScratchDir dir;
+    const Outcome run = orvex(dir, "measure --rate 44100 --set Mode=Off " + gain());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "idle at 44100 Hz: the settings as given (no Thresh of ours to set), test signals peaking at -60 dBFS\n"
+                       "flat within +/-0 dB from 20 Hz to 20 kHz\n"
+                       "null residual: none, the output is the input delayed by the reported latency, 37 samples, bit for bit\n");
+    expectOneErrorLine(orvex(dir, "measure --bands " + gain()), "--bands adds curves to the plot");
+}
+
 TEST(HostCli, DemoNamesTheParametersItNeeds)
 {
     ScratchDir dir;
