@@ -5,7 +5,8 @@
 // (the interpolator reads that far ahead); a restart forgets them.
 //
 // measure() runs on the audio thread, allocates nothing and works in fixed
-// pieces; the readings are atomics, so any thread reads them whole.
+// pieces (eight points of each phase at a time where the processor has AVX2
+// and FMA); the readings are atomics, so any thread reads them whole.
 #pragma once
 
 #include "dsp/QuarterSampleTaps.h"

@@ -1,7 +1,8 @@
 // What gain metering costs: the multiband engine with six real limiters as
 // its maximizers (the whole effect without its plug-in shells), 1 s of
 // full-scale stereo noise at 44.1 kHz in 512-frame blocks, every band driven
-// 6 dB and the master at -0.1 dB, with metering on and off in the same run.
+// 6 dB and the master at -0.1 dB, with metering on and off in the same run,
+// and the meters alone.
 #include "maximizer/Limiter.h"
 #include "plugin/MultibandEngine.h"
 
@@ -73,6 +74,8 @@ void Engine(benchmark::State& state)
     engine.setSampleRate(kRate, hz, [] {});
     engine.restart([] {});
     engine.setMetering(state.range(0) != 0);
+    if (state.range(0) == 2)
+        engine.outputPeak(); // from now on the output's true peak too
     Second in, out;
     fillNoise(in);
     for (auto& channel : out)
@@ -89,7 +92,8 @@ void Engine(benchmark::State& state)
     }
     state.counters["band1_gr_dB"] = engine.gainReduction(0).holdDb;
 }
-BENCHMARK(Engine)->ArgName("metering")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// metering 0: off, 1: gain meters, 2: gain meters and the output's true peak.
+BENCHMARK(Engine)->ArgName("metering")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // The six meters alone over the same second: what metering adds, without
 // the rest of the engine's noise around it.
@@ -116,6 +120,23 @@ void SixMetersAlone(benchmark::State& state)
     state.counters["gr_dB"] = meters[0].reading().blockDb;
 }
 BENCHMARK(SixMetersAlone)->Unit(benchmark::kMillisecond);
+
+// The output's true-peak meter alone over the same second.
+void OutputPeakAlone(benchmark::State& state)
+{
+    OutputPeakMeter meter;
+    meter.setSampleRate(kRate);
+    Second in;
+    fillNoise(in);
+    for (auto _ : state)
+        for (int at = 0; at < kRate; at += kBlock)
+        {
+            const float* block[2] = {&in[0][at], &in[1][at]};
+            meter.measure(block, std::min(kBlock, kRate - at));
+        }
+    state.counters["peak_dBTP"] = meter.reading().blockDb;
+}
+BENCHMARK(OutputPeakAlone)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
