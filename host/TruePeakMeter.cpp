@@ -23,7 +23,10 @@ namespace
 constexpr double kBeta[TruePeakMeter::kStages] = {12.0, 9.0, 8.0, 7.0};
 
 // odd[j] = sum over k < pairs of c[k] (in[j - k] + in[j + 1 + k]) for j in [from, count).
-void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, const float* c, int pairs)
+// With Peak the points are not stored: `largest` takes the largest magnitude
+// among them and the points in[j] they follow (a NaN leaves it alone).
+template <bool Peak>
+void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, const float* c, int pairs, float& largest)
 {
     for (std::size_t j = from; j < count; ++j)
     {
@@ -31,7 +34,10 @@ void oddTail(const float* in, float* odd, std::size_t from, std::size_t count, c
         float sum = 0.0f;
         for (int k = 0; k < pairs; ++k)
             sum += c[k] * (at[-k] + at[1 + k]);
-        odd[j] = sum;
+        if constexpr (Peak)
+            largest = std::max({largest, std::fabs(in[j]), std::fabs(sum)});
+        else
+            odd[j] = sum;
     }
 }
 
@@ -46,8 +52,11 @@ bool processorHasAvx()
 }
 
 #ifdef ORVEX_TRUE_PEAK_X86
-void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+template <bool Peak>
+void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs, float& largest)
 {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    __m128 lanes = _mm_setzero_ps();
     std::size_t j = 0;
     for (; j + 16 <= count; j += 16)
     {
@@ -61,13 +70,33 @@ void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c
                 sum[t] = _mm_add_ps(sum[t], _mm_mul_ps(coefficient, _mm_add_ps(_mm_loadu_ps(a + 4 * t), _mm_loadu_ps(b + 4 * t))));
         }
         for (int t = 0; t < 4; ++t)
-            _mm_storeu_ps(odd + j + 4 * t, sum[t]);
+        {
+            if constexpr (Peak)
+            {
+                lanes = _mm_max_ps(_mm_andnot_ps(sign, sum[t]), lanes);
+                lanes = _mm_max_ps(_mm_andnot_ps(sign, _mm_loadu_ps(in + j + 4 * t)), lanes);
+            }
+            else
+            {
+                _mm_storeu_ps(odd + j + 4 * t, sum[t]);
+            }
+        }
     }
-    oddTail(in, odd, j, count, c, pairs);
+    if constexpr (Peak)
+    {
+        alignas(16) float each[4];
+        _mm_store_ps(each, lanes);
+        largest = std::max({largest, each[0], each[1], each[2], each[3]});
+    }
+    oddTail<Peak>(in, odd, j, count, c, pairs, largest);
 }
 
-__attribute__((target("avx"))) void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+template <bool Peak>
+__attribute__((target("avx"))) void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs,
+                                                 float& largest)
 {
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    __m256 lanes = _mm256_setzero_ps();
     std::size_t j = 0;
     for (; j + 32 <= count; j += 32)
     {
@@ -82,19 +111,37 @@ __attribute__((target("avx"))) void oddPointsAvx(const float* in, float* odd, st
                                                                                         _mm256_loadu_ps(b + 8 * t))));
         }
         for (int t = 0; t < 4; ++t)
-            _mm256_storeu_ps(odd + j + 8 * t, sum[t]);
+        {
+            if constexpr (Peak)
+            {
+                lanes = _mm256_max_ps(_mm256_andnot_ps(sign, sum[t]), lanes);
+                lanes = _mm256_max_ps(_mm256_andnot_ps(sign, _mm256_loadu_ps(in + j + 8 * t)), lanes);
+            }
+            else
+            {
+                _mm256_storeu_ps(odd + j + 8 * t, sum[t]);
+            }
+        }
     }
-    oddTail(in, odd, j, count, c, pairs);
+    if constexpr (Peak)
+    {
+        alignas(32) float each[8];
+        _mm256_store_ps(each, lanes);
+        largest = std::max(largest, *std::max_element(each, each + 8));
+    }
+    oddTail<Peak>(in, odd, j, count, c, pairs, largest);
 }
 #else
-void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+template <bool Peak>
+void oddPointsSse(const float* in, float* odd, std::size_t count, const float* c, int pairs, float& largest)
 {
-    oddTail(in, odd, 0, count, c, pairs);
+    oddTail<Peak>(in, odd, 0, count, c, pairs, largest);
 }
 
-void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs)
+template <bool Peak>
+void oddPointsAvx(const float* in, float* odd, std::size_t count, const float* c, int pairs, float& largest)
 {
-    oddTail(in, odd, 0, count, c, pairs);
+    oddTail<Peak>(in, odd, 0, count, c, pairs, largest);
 }
 #endif
 
@@ -309,17 +356,27 @@ void TruePeakMeter::run(Channel& channel, std::int64_t end, std::vector<float>& 
         const std::size_t points = used - 2 * pairs + 1;
         const float* centre = stream.data() + pairs - 1;
         const float* c = taps[static_cast<std::size_t>(s)].data();
-        (useAvx ? oddPointsAvx : oddPointsSse)(centre, odd.data(), points, c, static_cast<int>(pairs));
         const std::int64_t position = channel.position[static_cast<std::size_t>(s)] + static_cast<std::int64_t>(pairs) - 1;
-        if (s + 1 == kStages)
+        const int count = static_cast<int>(pairs);
+        const bool top = s + 1 == kStages;
+        float unused = 0.0f;
+        if (top && position >= 0 && 2 * (position + static_cast<std::int64_t>(points)) - 1 < end)
         {
-            // The top stream: these points and the odd ones after each, in
-            // sixteenths of a sample.
+            // The top stream, all of it counted: these points and the odd
+            // ones after each, their largest taken as they are computed.
+            (useAvx ? oddPointsAvx<true> : oddPointsSse<true>)(centre, nullptr, points, c, count, channel.maximum);
+        }
+        else if (top)
+        {
+            // At the edges only the points in [0, end) count (in sixteenths
+            // of a sample).
+            (useAvx ? oddPointsAvx<false> : oddPointsSse<false>)(centre, odd.data(), points, c, count, unused);
             channel.maximum = largestWithin(centre, points, 2 * position, 2, end, channel.maximum);
             channel.maximum = largestWithin(odd.data(), points, 2 * position + 1, 2, end, channel.maximum);
         }
         else
         {
+            (useAvx ? oddPointsAvx<false> : oddPointsSse<false>)(centre, odd.data(), points, c, count, unused);
             std::vector<float>& next = channel.streams[static_cast<std::size_t>(s) + 1];
             std::size_t& nextUsed = channel.used[static_cast<std::size_t>(s) + 1];
             if (nextUsed == 0)
