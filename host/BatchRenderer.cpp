@@ -6,6 +6,7 @@
 #include "ProgressBar.h"
 #include "RenderReport.h"
 #include "SoundFileReader.h"
+#include "TimelinePlot.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,6 +42,18 @@ std::string BatchRenderer::conflict(const std::vector<RenderJob>& jobs, std::siz
             return "refusing to overwrite the input " + jobs[other].input + "; choose another output";
         if (other < job && jobs[other].output == jobs[job].output)
             return "two inputs would both be written to " + jobs[job].output;
+    }
+    const std::string& plot = jobs[job].plot;
+    FileId plotId{};
+    const bool plotExists = !plot.empty() && identify(plot, plotId);
+    for (std::size_t other = 0; other < jobs.size() && !plot.empty(); ++other)
+    {
+        FileId in{};
+        if ((plotExists && identify(jobs[other].input, in) && in == plotId) || plot == jobs[other].input ||
+            plot == jobs[other].output)
+            return "refusing to write the plot " + plot + " over an input or output; choose another";
+        if (other < job && jobs[other].plot == plot)
+            return "two inputs would both be plotted to " + plot;
     }
     return {};
 }
@@ -91,6 +104,8 @@ BatchOutcome BatchRenderer::run(const std::vector<RenderJob>& jobs, std::ostream
             if (!warnings.empty())
                 progress.printAbove(errors, warnings);
             progress.printAbove(reports, RenderReport::format(jobs[job].input, jobs[job].output, result));
+            if (!jobs[job].plot.empty())
+                TimelinePlot::write(jobs[job].plot, result, jobs[job].input + " -> " + jobs[job].output);
         }
         catch (const DamagedInputError& error)
         {

@@ -12,6 +12,7 @@ struct RenderJob
 {
     std::string input;
     std::string output;
+    std::string plot = {}; // where its TimelinePlot goes, or empty for none
 };
 
 struct BatchOutcome
@@ -26,13 +27,16 @@ public:
     BatchRenderer(const Renderer& renderer, int threads) : renderer(renderer), threads(threads) {}
 
     // Refuses (as failures, before rendering) jobs whose output is one of the
-    // inputs or the output of an earlier job. Reports go to `reports`, one
+    // inputs or the output of an earlier job, or whose plot would replace an
+    // input, an output or an earlier job's plot. A job with a plot writes it
+    // once its output is written. Reports go to `reports`, one
     // "orvex: " line per failure or warning to `errors`.
     BatchOutcome run(const std::vector<RenderJob>& jobs, std::ostream& reports, std::ostream& errors,
                      bool showProgress) const;
 
     // Why job `job` must not run (its output is an input, or an earlier
-    // job's output), or empty.
+    // job's output; its plot an input, an output or an earlier job's plot),
+    // or empty.
     static std::string conflict(const std::vector<RenderJob>& jobs, std::size_t job);
 
 private:

@@ -16,6 +16,7 @@
 #include "SoundFormat.h"
 #include "SvgPlotWriter.h"
 #include "TextFileWriter.h"
+#include "TimelinePlot.h"
 #include "Transparency.h"
 
 #include <algorithm>
@@ -134,6 +135,17 @@ std::string Commands::outputFor(const std::string& input, const std::string& out
     return folder + name.substr(0, dot) + "-orvex" + name.substr(dot);
 }
 
+std::string Commands::plotFor(const std::string& output, const std::string& plot, bool single)
+{
+    if (single && !isFolder(plot))
+        return plot;
+    const auto slash = output.rfind('/');
+    const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    return plot + (plot.back() == '/' ? "" : "/") + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) +
+           ".svg";
+}
+
 int Commands::info(const std::string& plugin, float sampleRate, int blockSize, std::ostream& out)
 {
     PluginInstance instance(PluginLibrary::load(plugin), sampleRate, blockSize);
@@ -213,10 +225,16 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
     checkSettings(library, settings, options.inputs, options.blockSize);
     if (!options.outDir.empty())
         makeFolder(options.outDir);
+    const bool onePlot = options.inputs.size() == 1;
+    if (!options.plot.empty() && !onePlot)
+        makeFolder(options.plot);
 
     std::vector<RenderJob> jobs;
     for (const std::string& input : options.inputs)
-        jobs.push_back({input, options.output.empty() ? outputFor(input, options.outDir) : options.output});
+    {
+        const std::string output = options.output.empty() ? outputFor(input, options.outDir) : options.output;
+        jobs.push_back({input, output, options.plot.empty() ? "" : plotFor(output, options.plot, onePlot)});
+    }
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const DitherKind dither = options.dither == "none" ? DitherKind::none : DitherKind::tpdf;
@@ -274,6 +292,16 @@ int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginL
         {
             err << RenderReport::inputWarnings(outcome.input, outcome.result);
             out << RenderReport::format(outcome.input, outcome.output, outcome.result) << MasterReport::text(outcome, master);
+            try
+            {
+                if (!jobs[i].plot.empty())
+                    TimelinePlot::write(jobs[i].plot, outcome.result, outcome.input + " -> " + outcome.output);
+            }
+            catch (const HostError& error)
+            {
+                err << "orvex: " << error.what() << "\n";
+                failed = true;
+            }
         }
     }
     if (!options.report.empty())

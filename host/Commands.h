@@ -34,6 +34,7 @@ struct RenderOptions
     std::string codec;    // "mp3:320"
     bool codecSafe = false;
     std::string report;   // JSON file
+    std::string plot;     // SVG file for one input; for several, a folder of them
 };
 
 struct MeasureOptions
@@ -63,6 +64,9 @@ public:
     // The output path for an input: -o, else DIR/<name>, else <stem>-orvex.<ext>
     // beside the input.
     static std::string outputFor(const std::string& input, const std::string& outDir);
+    // Where an output's timeline plot goes: `plot` itself for a single
+    // input that is not a folder, else <plot>/<output's name>.svg.
+    static std::string plotFor(const std::string& output, const std::string& plot, bool single);
 
 private:
     static int master(const RenderOptions& options, const std::shared_ptr<PluginLibrary>& library,

@@ -65,7 +65,7 @@ std::array<LoudnessMeter::Biquad, 2> LoudnessMeter::kWeighting(double rate)
 LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, bool measureTrue)
     : truePeak(std::clamp(channelCount, 1, 2), std::max(sampleRate, 1)), measureTruePeak(measureTrue),
       channels(channelCount),
-      weighting(kWeighting(sampleRate)), stepFrames(static_cast<std::size_t>((sampleRate + 5) / 10))
+      weighting(kWeighting(sampleRate)), stepFrames(stepFramesAt(sampleRate))
 {
     if (channelCount < 1 || channelCount > 2 || sampleRate < 16)
         throw HostError("cannot measure loudness of " + std::to_string(channelCount) + " channels at " +
@@ -133,8 +133,8 @@ void LoudnessMeter::filter(const float* interleaved, std::size_t frames)
     }
 }
 
-// Every 100 ms: a gating block once 400 ms have passed, and a short-term
-// block every second once 3 s have passed.
+// Every 100 ms: a gating block once 400 ms have passed, a short-term block
+// every second once 3 s have passed, and the short-term loudness.
 void LoudnessMeter::endStep()
 {
     steps[static_cast<std::size_t>(stepCount % kShortTermSteps)] = stepEnergy;
@@ -143,10 +143,11 @@ void LoudnessMeter::endStep()
     stepUsed = 0;
     auto lastSteps = [this](std::size_t count) {
         double sum = 0.0;
-        for (std::size_t i = 1; i <= count; ++i)
+        for (std::size_t i = 1; i <= std::min<std::uint64_t>(count, stepCount); ++i)
             sum += steps[static_cast<std::size_t>((stepCount - i) % kShortTermSteps)];
         return sum / static_cast<double>(count * stepFrames);
     };
+    shortTermLufs.push_back(static_cast<float>(energyToLufs(lastSteps(kShortTermSteps))));
     if (stepCount >= kBlockSteps)
     {
         const double energy = lastSteps(kBlockSteps);
@@ -166,6 +167,7 @@ LoudnessStats LoudnessMeter::stats() const
     LoudnessStats stats{};
     stats.blocks = blocks;
     stats.shortTerms = shortTerms;
+    stats.shortTermLufs = shortTermLufs;
     const float peak = *std::max_element(samplePeak.begin(), samplePeak.end());
     stats.samplePeakDb = toDb(peak);
     stats.truePeakDb = measureTruePeak ? toDb(std::max(truePeak.peak(), static_cast<double>(peak)))

@@ -10,7 +10,7 @@
 // channels are filtered side by side, and each block's energy is the sum of
 // its 100 ms steps instead of a fresh pass over its samples.
 //
-// Allocates at construction and as the lists of blocks grow (11 per second).
+// Allocates at construction and as the lists of blocks grow (21 per second).
 #pragma once
 
 #include "TruePeakMeter.h"
@@ -30,6 +30,11 @@ struct LoudnessStats
     // (an album) needs.
     std::vector<double> blocks;
     std::vector<double> shortTerms;
+    // The short-term loudness (LUFS, -inf for silence) at the end of every
+    // 100 ms of the stream, over the 3 s before it, time before the stream's
+    // start counting as silence (as a meter started with it reads), ungated.
+    // Empty for streams measured as one.
+    std::vector<float> shortTermLufs;
 };
 
 // What a render measures: nothing, loudness and sample peaks, or also true peaks.
@@ -53,6 +58,9 @@ public:
     // The figures of several streams measured as one: the gates applied to
     // all their blocks together, the largest peaks.
     static LoudnessStats combine(const std::vector<const LoudnessStats*>& parts);
+
+    // The frames of one 100 ms step at a sample rate.
+    static std::size_t stepFramesAt(int sampleRate) { return static_cast<std::size_t>((sampleRate + 5) / 10); }
 
     // K-weighting as two biquads (b0 b1 b2 a1 a2, a0 = 1) for a sample rate.
     using Biquad = std::array<double, 5>;
@@ -82,4 +90,5 @@ private:
     std::uint64_t stepCount = 0;
     std::vector<double> blocks;     // mean squares of the 400 ms blocks above -70 LUFS
     std::vector<double> shortTerms; // mean squares of the 3 s blocks above -70 LUFS
+    std::vector<float> shortTermLufs; // every step
 };

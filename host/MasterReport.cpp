@@ -45,6 +45,21 @@ std::string figures(const LoudnessStats& stats)
            number(stats.truePeakDb) + "}";
 }
 
+// Each band's and the master's gain reduction; null for a plug-in without band meters.
+std::string reduction(const GainReductionSummary& summary)
+{
+    if (!summary.present)
+        return "null";
+    auto instance = [&](std::size_t i) {
+        return "{\"mean_db\": " + number(summary.meanDb[i]) + ", \"max_db\": " + number(summary.maxDb[i]) +
+               ", \"limiting_share\": " + number(summary.limitingShare[i], 4) + "}";
+    };
+    std::string bands;
+    for (std::size_t i = 0; i + 1 < summary.meanDb.size(); ++i)
+        bands += (i ? ", " : "") + instance(i);
+    return "{\"bands\": [" + bands + "], \"master\": " + instance(summary.meanDb.size() - 1) + "}";
+}
+
 std::string entry(const MasterOutcome& outcome, const MasterOptions& options, bool track, const char* indent)
 {
     const DeliveryTarget& target = options.target;
@@ -65,6 +80,9 @@ std::string entry(const MasterOutcome& outcome, const MasterOptions& options, bo
         << in << "\"drive_db\": " << number(outcome.driveDb) << ",\n"
         << in << "\"ceiling_dbtp\": " << number(outcome.ceilingDb) << ",\n"
         << in << "\"passes\": " << outcome.passes << ",\n";
+    // The album's figures are its files' taken together; the meters are each file's own.
+    if (!outcome.input.empty())
+        out << in << "\"gain_reduction\": " << reduction(outcome.result.gainReduction) << ",\n";
     if (!options.codec.empty())
         out << in << "\"decoded_true_peak_dbtp\": " << number(outcome.decodedTruePeakDb) << ",\n";
     // An album's tracks share its loudness target: it is met or missed by

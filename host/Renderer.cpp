@@ -71,6 +71,7 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     ParameterResolver(instance).apply(pass.settings);
 
     RenderResult result;
+    result.sampleRate = reader.sampleRate();
     result.latency = std::max(instance.latency(), 0); // read after the settings: they may change it
     const int outChannels = std::min(instance.numOutputs(), 2);
     result.outputFormat =
@@ -94,6 +95,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
                     analysis, pass.tap, wordLength);
     std::int64_t skip = result.latency;
     GainReductionStats reduction;
+    GainReductionHistory history(static_cast<std::int64_t>(LoudnessMeter::stepFramesAt(reader.sampleRate())),
+                                 result.latency, reader.frames());
     std::array<float, GainReductionSummary::kInstances> blockDb{};
     bool metered = true; // until the plug-in does not answer
     while (BlockRing::Block* source = in.next())
@@ -106,7 +109,10 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         target->frames = frames;
         metered = metered && instance.gainMeters(blockDb);
         if (metered)
+        {
             reduction.add(blockDb, frames);
+            history.add(blockDb, frames);
+        }
         target->skip = std::min(skip, frames);
         skip -= target->skip;
         out.publish();
@@ -119,6 +125,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.before = in.finish();
     result.after = out.finish();
     result.gainReduction = reduction.summary();
+    if (result.gainReduction.present)
+        result.gainReductionHistory = history.take(result.frames);
     result.inputDamage = integrity.damage.empty() ? reader.damage() : integrity.damage;
     result.inputWarning = integrity.warning;
     if (writer && (!pass.keep || pass.keep(result)))

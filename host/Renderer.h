@@ -16,6 +16,7 @@
 #pragma once
 
 #include "Dither.h"
+#include "GainReductionHistory.h"
 #include "GainReductionStats.h"
 #include "InputIntegrity.h"
 #include "LoudnessMeter.h"
@@ -35,12 +36,16 @@
 struct RenderResult
 {
     std::int64_t frames = 0;
+    int sampleRate = 0;
     int latency = 0;
     int outputFormat = 0;
     bool written = false; // the output file was committed
     LoudnessStats before{};
     LoudnessStats after{};
     GainReductionSummary gainReduction; // the plug-in's band meters, where it has them
+    // The band meters every 100 ms of the file (steps as the loudness
+    // meters' shortTermLufs), empty where the plug-in has none.
+    std::vector<GainReductionHistory::Reading> gainReductionHistory;
     std::string inputDamage;  // why the input was not whole (rendered as far as it goes), or empty
     std::string inputWarning; // what follows its audio that is not a known chunk, or empty
 };

@@ -122,6 +122,7 @@ TEST(HostCli, BadInputsAndOutputsFailEachWithOneLineAndNoFile)
     expectOneErrorLine(orvex(dir, "render in.wav --set Freq=30000Hz " + gain()), "ranges from");
     expectOneErrorLine(orvex(dir, "render in.wav -o in.wav " + gain()), "refusing to overwrite the input");
     expectOneErrorLine(orvex(dir, "render in.wav --out-dir . " + gain()), "refusing to overwrite the input");
+    expectOneErrorLine(orvex(dir, "render in.wav -o out.wav --plot in.wav " + gain()), "refusing to write the plot in.wav");
     expectOneErrorLine(orvex(dir, "render in.wav surround.wav -o out.wav " + gain()), "--out-dir");
     expectOneErrorLine(orvex(dir, "render in.wav --set Volume=1 " + gain()), "unknown parameter 'Volume'");
     expectOneErrorLine(orvex(dir, "render in.wav --set Slope=-30 " + gain()), "out of reach");
@@ -129,6 +130,25 @@ TEST(HostCli, BadInputsAndOutputsFailEachWithOneLineAndNoFile)
     auto entries = dir.entries();
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"in.wav", "surround.wav", "text.wav"}));
+}
+
+// One input: --plot names the plot. Several: a folder, one plot per input
+// named after its output; two that would share a name are refused.
+TEST(HostCli, PlotsGoWhereTheyAreNamed)
+{
+    ScratchDir dir;
+    Audio in = noise(4410, 2, 6);
+    writeAudio(dir.file("a.wav"), in);
+    writeAudio(dir.file("b.wav"), in);
+    in.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    writeAudio(dir.file("a.flac"), in);
+    ASSERT_EQ(orvex(dir, "render a.wav -o x.wav --plot one.svg " + gain()).status, 0);
+    ASSERT_EQ(orvex(dir, "render a.wav b.wav --out-dir out --plot plots " + gain()).status, 0);
+    for (const char* plot : {"one.svg", "plots/a.svg", "plots/b.svg"})
+        EXPECT_EQ(slurp(dir.file(plot)).rfind("<?xml", 0), 0u) << plot;
+    const Outcome clash = orvex(dir, "render a.wav a.flac --out-dir out2 --plot plots2 " + gain());
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_NE(clash.err.find("two inputs would both be plotted to plots2/a.svg"), std::string::npos) << clash.err;
 }
 
 TEST(HostCli, ValuesAreCheckedAtTheFilesRateAndTheOutputFolderIsMade)

@@ -8,6 +8,8 @@
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace
 {
 using namespace HostTest;
@@ -85,6 +87,66 @@ bool flagged(const std::string& json, const std::string& key, int n = 0)
     for (int i = 0; i <= n && at != std::string::npos; ++i)
         at = json.find("\"" + key + "\": ", at + (i ? 1 : 0));
     return at != std::string::npos && json.compare(at + key.size() + 4, 4, "true") == 0;
+}
+
+// The level difference between the last points of two curves of a plot,
+// read against the first level axis's labels (the loudness axis).
+double lastPointsApart(const std::string& svg, int first, int second)
+{
+    auto lastY = [&](int curve) {
+        std::size_t at = 0;
+        for (int i = 0; i <= curve; ++i)
+            at = svg.find("<polyline", at + 1);
+        const std::size_t end = svg.find('"', svg.find("points=\"", at) + 8);
+        return std::stod(svg.substr(svg.find(',', svg.rfind(' ', end)) + 1));
+    };
+    const std::regex label("y=\"([-0-9.]+)\" text-anchor=\"end\">(-?[0-9]+)<");
+    std::sregex_iterator at(svg.begin(), svg.end(), label);
+    const double y0 = std::stod((*at)[1]), level0 = std::stod((*at)[2]);
+    ++at;
+    const double y1 = std::stod((*at)[1]), level1 = std::stod((*at)[2]);
+    return (lastY(second) - lastY(first)) * (level1 - level0) / (y1 - y0);
+}
+
+// The report and the plot show each band's and the master's gain reduction
+// where the plug-in has band meters, and the loudness either way: a tone at
+// 0.5 under a master ceiling of -12 dB loses 5.98 dB in the master alone.
+TEST(HostMaster, ReportAndPlotCarryTheMeters)
+{
+    Audio tone;
+    for (int n = 0; n < 4 * kRate; ++n)
+        tone.samples.insert(tone.samples.end(), 2, 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / kRate)));
+    const struct
+    {
+        std::string options;
+        bool metered;
+    } rows[] = {{kPlugin + "--set M.Ceiling=-12dB", true}, {"--plugin " + pluginPath(), false}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.options);
+        ScratchDir dir;
+        writeAudio(dir.file("in.wav"), tone);
+        const Outcome run = orvex(dir, "render in.wav -o out.wav --report r.json --plot p.svg " + row.options);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        const std::string json = slurp(dir.file("r.json"));
+        const std::string svg = slurp(dir.file("p.svg"));
+        EXPECT_EQ(json.find("\"gain_reduction\": null") == std::string::npos, row.metered) << json;
+        if (row.metered)
+        {
+            for (int band = 0; band < 5; ++band)
+                EXPECT_EQ(reported(json, "max_db", band) + reported(json, "limiting_share", band), 0.0) << band;
+            EXPECT_NEAR(reported(json, "max_db", 5), 12.0 + 20.0 * std::log10(0.5), 0.1);
+            EXPECT_GT(reported(json, "limiting_share", 5), 0.9);
+        }
+        EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+        std::size_t curves = 0;
+        for (std::size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1))
+            ++curves;
+        EXPECT_EQ(curves, row.metered ? 8u : 2u); // input, output, five bands, master
+        // A steady tone: the last short-term loudness is the integrated one.
+        EXPECT_NEAR(lastPointsApart(svg, 0, 1), reported(json, "integrated_lufs", 1) - reported(json, "integrated_lufs", 0),
+                    0.1);
+    }
 }
 
 TEST(HostMaster, ReachesTheLoudnessAndTruePeakTargets)

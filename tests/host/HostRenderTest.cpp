@@ -332,6 +332,51 @@ TEST(HostRender, ReportsEachBandsGainReductionWhereThePluginHasMeters)
             EXPECT_EQ(gr.maxDb[static_cast<std::size_t>(band)], 0.0) << band;
     }
 }
+// Every 100 ms of the file: the short-term loudness of input and output as
+// libebur128 reads it at that point, and the meters where the tone is (the
+// plug-in's latency taken off): 0.95 s of silence, 1 s of the tone at 0.5
+// (the master takes 5.98 dB off under a -12 dB ceiling), then the tone at
+// 0.05 (under the ceiling: nothing taken off once released).
+TEST(HostRender, TimelineFollowsTheFileEveryTenthOfASecond)
+{
+    Audio tone = stereoTone(5);
+    for (std::size_t i = 0; i < tone.samples.size(); ++i)
+        tone.samples[i] *= i < 2 * 45600 ? 0.0f : (i < 2 * 93600 ? 1.0f : 0.1f);
+    const Audio& in = tone;
+    ScratchDir dir;
+    writeAudio(dir.file("in.wav"), in);
+    const RenderResult r = Renderer(PluginLibrary::load(ORVEX_MULTIBAND_PLUGIN), {{"M.Ceiling", "-12dB"}}, 512)
+                               .render(dir.file("in.wav"), dir.file("out.wav"));
+    const Audio out = readAudio(dir.file("out.wav"));
+    constexpr std::size_t kSteps = 50;
+    for (const auto& [audio, series] : {std::pair{&in, &r.before.shortTermLufs}, std::pair{&out, &r.after.shortTermLufs}})
+    {
+        ASSERT_EQ(series->size(), kSteps);
+        ebur128_state* meter = ebur128_init(2, 48000, EBUR128_MODE_S);
+        for (std::size_t i = 0; i < kSteps; ++i)
+        {
+            ebur128_add_frames_float(meter, audio->samples.data() + i * 2 * 4800, 4800);
+            double expected = 0.0;
+            ebur128_loudness_shortterm(meter, &expected);
+            if (expected > -70.0)
+                EXPECT_NEAR((*series)[i], expected, 0.1) << i;
+            else
+                EXPECT_LT((*series)[i], -70.0f) << i;
+        }
+        ebur128_destroy(&meter);
+    }
+    ASSERT_EQ(r.gainReductionHistory.size(), kSteps);
+    const double master = 12.0 + 20.0 * std::log10(0.5);
+    for (std::size_t i = 0; i < kSteps; ++i)
+    {
+        const auto& reading = r.gainReductionHistory[i];
+        EXPECT_EQ(*std::max_element(reading.begin(), reading.end() - 1), 0.0f) << i; // the bands
+        const bool loud = i >= 9 && i < 19;
+        const bool released = i < 9 || i >= 30;
+        EXPECT_TRUE(loud ? std::fabs(reading[5] - master) < 0.1 : !released || reading[5] < 0.01f) << i << ": " << reading[5];
+    }
+    EXPECT_TRUE(renderer({}).render(dir.file("in.wav"), dir.file("out.wav")).gainReductionHistory.empty());
+}
 #endif
 
 // |G sum w[k] e^(-i w k)| of the bands switched on, in dB.
