@@ -35,6 +35,7 @@ void addRender(CLI::App& app, RenderOptions& options)
     render->add_option("--codec", options.codec, "Encode and decode the master, report its true peak (mp3:320, opus:160, vorbis:6)");
     render->add_flag("--codec-safe", options.codecSafe, "Lower the ceiling until the decoded true peak meets the target");
     render->add_option("--report", options.report, "Write a JSON report (exit status 3: a target was missed)");
+    render->add_option("--bands", options.bandsDir, "Also write each band's signal before the master into this folder");
 }
 
 void addMeasure(CLI::App& app, MeasureOptions& options)
