@@ -22,6 +22,8 @@
 //    wins), so no caller ever waits for another's design.
 //  - setSampleRate(), setBlockSize() and restart() are set-up calls: they
 //    may allocate and take the effect lock, but never wait for a design.
+//  - setTaps() takes the effect lock, so it waits for a block in progress;
+//    process() reads the taps under the lock it holds anyway.
 #pragma once
 
 #include "crossover/Crossover.h"
