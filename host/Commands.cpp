@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "BandFiles.h"
 #include "BatchRenderer.h"
 #include "CsvWriter.h"
 #include "DemoSynth.h"
@@ -96,6 +97,29 @@ void makeFolder(const std::string& folder)
     std::filesystem::create_directories(folder, failure);
     if (failure || !isFolder(folder))
         throw HostError("cannot create output folder " + folder + (failure ? ": " + failure.message() : ""));
+}
+
+// Band files need the multiband effect's band outputs, and one set of names
+// per input; checked before anything is written.
+void checkBandFiles(const std::shared_ptr<PluginLibrary>& library, const std::vector<RenderJob>& jobs,
+                    const std::string& folder, int blockSize)
+{
+    if (PluginInstance(library, 44100.0f, blockSize).tapBands(nullptr, 0) < 0)
+        throw HostError(library->path() + " has no band outputs; --bands needs the multiband plug-in");
+    std::set<std::string> names;
+    for (const RenderJob& job : jobs)
+    {
+        if (!names.insert(BandFiles::path(folder, job.input, job.output, 0)).second)
+            throw HostError("--bands: two inputs named like " + job.input + " would write the same band files");
+        for (int band = 0; band < BandFiles::kBands; ++band)
+        {
+            const std::string path = BandFiles::path(folder, job.input, job.output, band);
+            std::error_code missing;
+            for (const RenderJob& other : jobs)
+                if (std::filesystem::equivalent(path, other.input, missing))
+                    throw HostError("refusing to overwrite the input " + other.input + " with a band file");
+        }
+    }
 }
 
 // Drives every band 6 dB into its maximizer and limits the sum at -1 dBTP:
@@ -235,13 +259,19 @@ int Commands::render(const RenderOptions& options, std::ostream& out, std::ostre
         const std::string output = options.output.empty() ? outputFor(input, options.outDir) : options.output;
         jobs.push_back({input, output, options.plot.empty() ? "" : plotFor(output, options.plot, onePlot)});
     }
+    if (!options.bandsDir.empty())
+    {
+        checkBandFiles(library, jobs, options.bandsDir, options.blockSize);
+        makeFolder(options.bandsDir);
+    }
     const int threads =
         options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const DitherKind dither = options.dither == "none" ? DitherKind::none : DitherKind::tpdf;
     if (!options.preset.empty() || !options.target.empty() || !options.truePeak.empty() || options.album ||
         !options.codec.empty() || options.codecSafe || !options.report.empty())
         return master(options, library, settings, sampleFormat, dither, jobs, threads, out, err);
-    const Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated, dither);
+    Renderer renderer(library, settings, options.blockSize, sampleFormat, true, options.allowTruncated, dither);
+    renderer.writeBands(options.bandsDir);
     const BatchOutcome outcome = BatchRenderer(renderer, threads).run(jobs, out, err, ProgressBar::stderrIsTerminal());
     if (InterruptFlag::raised())
         return kInterruptedStatus;
@@ -271,6 +301,7 @@ int Commands::master(const RenderOptions& options, const std::shared_ptr<PluginL
     master.threads = threads;
     master.allowTruncated = options.allowTruncated;
     master.dither = dither;
+    master.bandFolder = options.bandsDir;
 
     const Mastering mastering(library, settings, options.blockSize, sampleFormat, master);
     const std::vector<MasterOutcome> outcomes = mastering.run(jobs, &InterruptFlag::flag());

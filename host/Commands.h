@@ -25,6 +25,7 @@ struct RenderOptions
     std::string format;
     bool allowTruncated = false;
     std::string dither = "tpdf"; // or "none"
+    std::string bandsDir; // each band's signal as a file of its own there; empty: none
     // Mastering to a target (any of these makes a render a mastering run).
     std::string settingsFile;
     std::string preset;

@@ -101,6 +101,7 @@ Mastering::Mastering(std::shared_ptr<PluginLibrary> lib, std::vector<ParameterSe
 {
     if (!options.codec.empty())
         CodecRoundTrip::parse(options.codec, 2);
+    renderer.writeBands(options.bandFolder);
 }
 
 LoudnessStats Mastering::measureInput(SoundFileReader& reader)

@@ -42,6 +42,7 @@ struct MasterOptions
     int threads = 1;
     bool allowTruncated = false; // render a damaged input as far as it goes instead of refusing it
     DitherKind dither = DitherKind::tpdf;
+    std::string bandFolder; // where each kept master's band files go (Renderer::writeBands); empty: none
 };
 
 struct MasterOutcome

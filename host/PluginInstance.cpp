@@ -1,6 +1,7 @@
 #include "PluginInstance.h"
 
 #include "HostError.h"
+#include "vst/BandTapCall.h"
 #include "vst/GainMeterCall.h"
 
 #include <algorithm>
@@ -143,4 +144,17 @@ bool PluginInstance::gainMeters(std::array<float, 6>& blockDb) const
         return false;
     std::copy(std::begin(readings.blockDb), std::end(readings.blockDb), blockDb.begin());
     return true;
+}
+
+int PluginInstance::tapBands(float* const* channels, int frames)
+{
+    BandTaps taps{};
+    for (int b = 0; channels != nullptr && b < BandTapCall::kBands; ++b)
+        for (int c = 0; c < 2; ++c)
+            taps.channels[b][c] = channels[2 * b + c];
+    taps.frames = channels != nullptr ? frames : 0;
+    taps.masterLatency = -1;
+    if (!BandTapCall::send(effect, &taps))
+        return -1;
+    return std::max(taps.masterLatency, 0);
 }

@@ -55,6 +55,13 @@ public:
     // plug-in (which has no band meters).
     bool gainMeters(std::array<float, 6>& blockDb) const;
 
+    // Has the multiband effect copy each band's signal, as its sum takes it,
+    // into channels[2b] and [2b + 1] (up to `frames` frames each) during the
+    // process() calls that follow; a null `channels` names none. Returns the
+    // frames by which the band signals lead the output (the master's
+    // latency), or -1 for any other plug-in (which has no band outputs).
+    int tapBands(float* const* channels, int frames);
+
     const AEffect* record() const { return effect; }
 
 private:

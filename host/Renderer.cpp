@@ -1,5 +1,6 @@
 #include "Renderer.h"
 
+#include "BandFiles.h"
 #include "HostError.h"
 #include "InputIntegrity.h"
 #include "PluginInstance.h"
@@ -93,6 +94,15 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         wordLength.emplace(bits, dither);
     WriteBehind out(writer ? &*writer : nullptr, instance.numOutputs(), outChannels, block, reader.sampleRate(),
                     analysis, pass.tap, wordLength);
+    std::optional<BandFiles> bands;
+    if (writer && !bandFolder.empty())
+    {
+        const int masterLatency = instance.tapBands(nullptr, 0);
+        if (masterLatency < 0)
+            throw HostError(library->path() + " has no band outputs");
+        bands.emplace(bandFolder, input, output, result.outputFormat, reader.sampleRate(), block,
+                      result.latency - masterLatency, dither);
+    }
     std::int64_t skip = result.latency;
     GainReductionStats reduction;
     GainReductionHistory history(static_cast<std::int64_t>(LoudnessMeter::stepFramesAt(reader.sampleRate())),
@@ -105,6 +115,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
             throw HostError("interrupted while rendering " + input);
         BlockRing::Block* target = out.claim();
         const std::int64_t frames = source->frames;
+        if (bands)
+            instance.tapBands(bands->claim(), block);
         instance.process(source->channels.data(), target->channels.data(), static_cast<int>(frames));
         target->frames = frames;
         metered = metered && instance.gainMeters(blockDb);
@@ -119,11 +131,18 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
         const std::int64_t got = source->sourceFrames;
         in.release();
         result.frames += got;
+        if (bands)
+            bands->publish(frames, got < frames ? result.frames : -1);
         if (progress && got > 0)
             progress(got);
     }
     result.before = in.finish();
     result.after = out.finish();
+    if (bands)
+    {
+        instance.tapBands(nullptr, 0);
+        bands->finish();
+    }
     result.gainReduction = reduction.summary();
     if (result.gainReduction.present)
         result.gainReductionHistory = history.take(result.frames);
@@ -131,6 +150,8 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     result.inputWarning = integrity.warning;
     if (writer && (!pass.keep || pass.keep(result)))
     {
+        if (bands)
+            bands->commit();
         writer->commit();
         result.written = true;
     }

@@ -88,6 +88,11 @@ public:
 
     int blockSize() const { return block; }
 
+    // Also writes each band's signal of every kept output into `folder`
+    // (BandFiles), committed with the output; empty: none. A plug-in without
+    // band outputs then fails the render.
+    void writeBands(std::string folder) { bandFolder = std::move(folder); }
+
     // Opens `input` as render() does: checked first, a damaged file refused
     // (DamagedInputError) unless `allowTruncated`, and also when nothing in
     // it can be decoded. Returns what the check found.
@@ -101,4 +106,5 @@ private:
     bool analyse;
     bool allowTruncated;
     DitherKind dither;
+    std::string bandFolder;
 };

@@ -36,6 +36,7 @@ void addRender(CLI::App& app, RenderOptions& options)
     render->add_flag("--codec-safe", options.codecSafe, "Lower the ceiling until the decoded true peak meets the target");
     render->add_option("--report", options.report, "Write a JSON report (exit status 3: a target was missed)");
     render->add_option("--plot", options.plot, "SVG of loudness and gain reduction over time (several inputs: a folder)");
+    render->add_option("--bands", options.bandsDir, "Also write each band's signal before the master into this folder");
 }
 
 void addMeasure(CLI::App& app, MeasureOptions& options)

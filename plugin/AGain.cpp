@@ -1,6 +1,7 @@
 #include "plugin/AGain.h"
 
 #include "crossover/KernelDesign.h"
+#include "vst/BandTapCall.h"
 #include "vst/ParameterTable.h"
 #include "vst/DenormalGuard.h"
 #include "vst/GainMeterCall.h"
@@ -308,8 +309,37 @@ VstInt32 AGain::getVendorVersion()
 
 VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
+    if (index == GainMeterCall::kCode)
+        return readGainMeters(value, ptr);
+    if (index == BandTapCall::kCode)
+        return tapBands(value, ptr);
+    return 0;
+}
+
+VstIntPtr AGain::tapBands(VstIntPtr size, void* ptr)
+{
+    static_assert(BandTapCall::kBands == kNumBands, "one tap per band");
+    MultibandEngine::Taps taps;
+    if (ptr == nullptr)
+    {
+        engine.setTaps(taps);
+        return BandTapCall::kCode;
+    }
+    if (size < static_cast<VstIntPtr>(sizeof(BandTaps)))
+        return 0;
+    auto* given = static_cast<BandTaps*>(ptr);
+    for (int b = 0; b < kNumBands; ++b)
+        for (int c = 0; c < 2; ++c)
+            taps.channels[b][c] = given->channels[b][c];
+    taps.frames = given->frames;
+    given->masterLatency = engine.setTaps(taps);
+    return BandTapCall::kCode;
+}
+
+VstIntPtr AGain::readGainMeters(VstIntPtr size, void* ptr)
+{
     static_assert(GainMeterCall::kInstances == kNumInstances, "one reading per instance");
-    if (index != GainMeterCall::kCode || ptr == nullptr || value < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
+    if (ptr == nullptr || size < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
         return 0;
     auto* readings = static_cast<GainMeterReadings*>(ptr);
     for (int i = 0; i < kNumInstances; ++i)

@@ -62,7 +62,8 @@ public:
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
     VstInt32 getVendorVersion() override;
-    // Answers the gain meter call (GainMeterCall.h); 0 for anything else.
+    // Answers the gain meter call (GainMeterCall.h) and the band tap call
+    // (BandTapCall.h); 0 for anything else.
     VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
 
 private:
@@ -72,6 +73,9 @@ private:
     void getForwardedName(VstInt32 index, char* text);
     // Crossover `index` in Hz as its parameter stands at the current rate.
     float crossoverHz(int index) const;
+
+    VstIntPtr readGainMeters(VstIntPtr size, void* readings);
+    VstIntPtr tapBands(VstIntPtr size, void* taps);
 
     // Stores the record's latency; under the engine's lock.
     void latencyChanged(int frames) override;

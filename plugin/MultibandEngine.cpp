@@ -28,6 +28,13 @@ void copy(float* const* to, const float* const* from, int n)
             std::memmove(to[c], from[c], sizeof(float) * static_cast<std::size_t>(n));
 }
 
+void add(float* const* to, const float* const* from, int n)
+{
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < n; ++i)
+            to[c][i] += from[c][i];
+}
+
 template <class T>
 void moveAll(std::vector<T>& from, std::vector<T>& to)
 {
@@ -274,6 +281,7 @@ void MultibandEngine::process(const float* const* in, float* const* out, int n)
     Platform::ScopedLock hold(effectLock);
     if (blockCapacity <= 0) {
         zero(out, n);
+        clearTaps(0, n);
         return;
     }
     // A block longer than the buffers were sized for runs in pieces.
@@ -283,12 +291,12 @@ void MultibandEngine::process(const float* const* in, float* const* out, int n)
         for (int c = 0; c < 2; ++c)
             pieceIn[c] = in != nullptr && in[c] != nullptr ? in[c] + done : nullptr;
         float* pieceOut[2] = {out[0] + done, out[1] + done};
-        processPiece(pieceIn, pieceOut, piece);
+        processPiece(pieceIn, pieceOut, piece, done);
         done += piece;
     }
 }
 
-void MultibandEngine::processPiece(const float* const* in, float* const* out, int n)
+void MultibandEngine::processPiece(const float* const* in, float* const* out, int n, int offset)
 {
     if (crossover.fresh()) {
         // Switches set since the restart are part of it.
@@ -305,9 +313,9 @@ void MultibandEngine::processPiece(const float* const* in, float* const* out, in
     // that process in place are safe.
     float** bands[kBands] = {};
     if (crossover.process(in, n, bands))
-        mixBands(bands, out, n);
+        mixBands(bands, out, n, offset);
     else
-        processSilence(out, n);
+        processSilence(out, n, offset);
     // The output peak switched (back) on starts from a clean history.
     const bool measurePeak = metered && outputPeakWanted.load(std::memory_order_relaxed);
     if (measurePeak && !outputPeakMetered)
@@ -320,7 +328,7 @@ void MultibandEngine::processPiece(const float* const* in, float* const* out, in
         updateLatency();
 }
 
-void MultibandEngine::mixBands(float** const (&bands)[kBands], float* const* out, int n)
+void MultibandEngine::mixBands(float** const (&bands)[kBands], float* const* out, int n, int offset)
 {
     float* sum[2] = {sums[0].as<float>(), sums[1].as<float>()};
     zero(sum, n);
@@ -330,7 +338,15 @@ void MultibandEngine::mixBands(float** const (&bands)[kBands], float* const* out
             copy(out, bands[b], n);
         alignment.delay(b, out, n);
         gates[b].target(bandOn[b].load(std::memory_order_relaxed));
-        gates[b].mixInto(sum, out, n);
+        float* tap[2] = {};
+        if (const int frames = tapped(b, offset, n, tap)) {
+            // The band as the sum takes it: faded in place, copied, added.
+            gates[b].apply(out, n);
+            copy(tap, out, frames);
+            add(sum, out, n);
+        } else {
+            gates[b].mixInto(sum, out, n);
+        }
     }
     alignment.fade(sum, n);
     if (!runMetered(kMaster, sum, out, n))
@@ -348,8 +364,9 @@ bool MultibandEngine::runMetered(int instance, float* const* in, float* const* o
 
 // For a block the crossover cannot fill (memory ran out): the maximizers keep
 // running on silence and the output is the master's processing of silence.
-void MultibandEngine::processSilence(float* const* out, int n)
+void MultibandEngine::processSilence(float* const* out, int n, int offset)
 {
+    clearTaps(offset, n);
     float* silence[2] = {sums[0].as<float>(), sums[1].as<float>()};
     zero(silence, n);
     bool master = false;
@@ -357,4 +374,34 @@ void MultibandEngine::processSilence(float* const* out, int n)
         master = runMetered(i, silence, out, n) && i == kMaster;
     if (!master)
         zero(out, n);
+}
+
+// ---------------------------------------------------------------------------
+// Band taps
+
+int MultibandEngine::setTaps(const Taps& next)
+{
+    Platform::ScopedLock hold(effectLock);
+    taps = next;
+    taps.frames = std::max(taps.frames, 0);
+    return alignment.instanceLatency(kMaster);
+}
+
+int MultibandEngine::tapped(int band, int offset, int n, float* (&to)[2]) const
+{
+    float* const* channels = taps.channels[band];
+    const int frames = std::min(n, taps.frames - offset);
+    if (frames <= 0 || channels[0] == nullptr || channels[1] == nullptr)
+        return 0;
+    to[0] = channels[0] + offset;
+    to[1] = channels[1] + offset;
+    return frames;
+}
+
+void MultibandEngine::clearTaps(int offset, int n)
+{
+    for (int b = 0; b < kBands; ++b) {
+        float* tap[2] = {};
+        zero(tap, tapped(b, offset, n, tap));
+    }
 }

@@ -4,7 +4,8 @@
 // BandRunner the caller supplies), keeps the bands aligned when the
 // maximizers delay them differently (BandAlignment), fades band switches, and
 // designs and publishes crossover changes while the audio plays. It meters
-// the gain every maximizer applies (GainMeter), readable from any thread.
+// the gain every maximizer applies (GainMeter), readable from any thread, and
+// copies each band's signal as it enters the sum to buffers a host names.
 //
 // Latency: T (the crossover's common delay) + the largest band maximizer's
 // latency + the master's. It is recomputed under the effect lock whenever a
@@ -21,6 +22,8 @@
 //    wins), so no caller ever waits for another's design.
 //  - setSampleRate(), setBlockSize() and restart() are set-up calls: they
 //    may allocate and take the effect lock, but never wait for a design.
+//  - setTaps() takes the effect lock, so it waits for a block in progress;
+//    process() reads the taps under the lock it holds anyway.
 #pragma once
 
 #include "crossover/Crossover.h"
@@ -124,6 +127,20 @@ public:
         return outputPeakMeter.reading();
     }
 
+    // Buffers for each band's signal as it enters the sum: after alignment
+    // and its switch's fade (an off band gives silence), before the sum.
+    // Each block writes frames [0, min(block, frames)) of the buffers of every
+    // band whose two pointers are set; frames 0 names none.
+    struct Taps
+    {
+        float* channels[kBands][2] = {};
+        int frames = 0;
+    };
+    // Taps from the next block on. Takes the effect lock, so once it returns
+    // no block writes to the buffers it replaced. Returns the master's
+    // latency: the frames by which the band signals lead the output.
+    int setTaps(const Taps& next);
+
     // Delay from input to output in frames, as last handed to the listener.
     int latency() const { return latencyNow.load(); }
     // The settings of the newest design published. Takes the effect lock.
@@ -154,9 +171,14 @@ private:
     void restartLocked(Crossover::Garbage& garbage);
     void reserveLocked(int maxBlock);
     void refreshLatency();
-    void processPiece(const float* const* in, float* const* out, int n);
-    void mixBands(float** const (&bands)[kBands], float* const* out, int n);
-    void processSilence(float* const* out, int n);
+    // `offset`: the piece's first frame in the host's block (for the taps).
+    void processPiece(const float* const* in, float* const* out, int n, int offset);
+    void mixBands(float** const (&bands)[kBands], float* const* out, int n, int offset);
+    void processSilence(float* const* out, int n, int offset);
+    // Band b's tap from frame `offset` of the block: the frames it takes of
+    // the n there, with its two channels in `to`; 0 when untapped.
+    int tapped(int band, int offset, int n, float* (&to)[2]) const;
+    void clearTaps(int offset, int n);
     // Runs instance i from in into out; false when there is none.
     bool runMetered(int instance, float* const* in, float* const* out, int n);
     bool followLatencies(bool atOnce);
@@ -177,6 +199,7 @@ private:
     bool outputPeakMetered = false; // whether the last block measured it
     GainRamp gates[kBands];
     GrowableBuffer sums[2];
+    Taps taps;
     int blockCapacity = 0;
     int passThroughLatency;
     std::atomic<int> latencyNow{-1};

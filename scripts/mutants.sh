@@ -29,6 +29,8 @@ delay-grows-without-fade | crossover/Crossover.cpp | LiveChange | fade.reset(tru
 late-changes-fade | crossover/Crossover.cpp | Engine | basis.fresh = untouched; | basis.fresh = false;
 idle-alignment-lines | plugin/MultibandEngine.cpp | Engine | alignment.delay(b, out, n); | if (alignment.latency() > runner.latency(kMaster))\n            alignment.delay(b, out, n);
 alignment-fade-jumps | plugin/BandAlignment.cpp | Engine | ramp.target(target == alignment); | ramp.reset(true);\n        ramp.target(target == alignment);
+tap-past-its-frames | plugin/MultibandEngine.cpp | Engine | const int frames = std::min(n, taps.frames - offset); | const int frames = std::min(n, taps.frames);
+tap-before-the-switch | plugin/MultibandEngine.cpp | Engine | gates[b].apply(out, n);\n            copy(tap, out, frames); | copy(tap, out, frames);\n            gates[b].apply(out, n);
 design-waits | plugin/MultibandEngine.cpp | Engine | if (designing.exchange(true))\n            return; | while (designing.exchange(true)) {}
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;

@@ -126,6 +126,7 @@ TEST(HostCli, BadInputsAndOutputsFailEachWithOneLineAndNoFile)
     expectOneErrorLine(orvex(dir, "render in.wav surround.wav -o out.wav " + gain()), "--out-dir");
     expectOneErrorLine(orvex(dir, "render in.wav --set Volume=1 " + gain()), "unknown parameter 'Volume'");
     expectOneErrorLine(orvex(dir, "render in.wav --set Slope=-30 " + gain()), "out of reach");
+    expectOneErrorLine(orvex(dir, "render in.wav --bands bands " + gain()), "has no band outputs");
     EXPECT_EQ(readAudio(dir.file("in.wav")).samples, in.samples);
     auto entries = dir.entries();
     std::sort(entries.begin(), entries.end());

@@ -332,6 +332,7 @@ TEST(HostRender, ReportsEachBandsGainReductionWhereThePluginHasMeters)
             EXPECT_EQ(gr.maxDb[static_cast<std::size_t>(band)], 0.0) << band;
     }
 }
+
 // Every 100 ms of the file: the short-term loudness of input and output as
 // libebur128 reads it at that point, and the meters where the tone is (the
 // plug-in's latency taken off): 0.95 s of silence, 1 s of the tone at 0.5
@@ -376,6 +377,57 @@ TEST(HostRender, TimelineFollowsTheFileEveryTenthOfASecond)
         EXPECT_TRUE(loud ? std::fabs(reading[5] - master) < 0.1 : !released || reading[5] < 0.01f) << i << ": " << reading[5];
     }
     EXPECT_TRUE(renderer({}).render(dir.file("in.wav"), dir.file("out.wav")).gainReductionHistory.empty());
+}
+
+TEST(HostRender, BandFilesSummedThroughTheMasterAreTheOutput)
+{
+    // The band files summed as the effect sums them (in float, band 1 first)
+    // and run through a maximizer at the master's settings give the output:
+    // the master sees the same samples (today to the bit; the bound leaves a
+    // few float steps at full scale, 6e-8 each, for a compiler that fuses the
+    // effect's multiply-add). The input starts and ends in silence, since
+    // the crossover's ringing before time 0 and after the end reaches the
+    // master but lies outside the files. Block sizes divide neither the
+    // latency (3246) nor the master's (216); a band switched off gives silence.
+    ScratchDir dir;
+    Audio in = noise(44100, 2, 29, 0.9f);
+    in.samples.insert(in.samples.begin(), 2 * 4410, 0.0f); // 0.1 s of silence around it
+    in.samples.resize(in.samples.size() + 2 * 4410);
+    writeAudio(dir.file("in.wav"), in);
+    const std::vector<ParameterSetting> master = {{"Thresh", "-4dB"}, {"Ceiling", "-1.5dB"}, {"TruePeak", "On"}};
+    for (const auto& [block, band3] : {std::pair<int, const char*>{100, "On"}, {1000, "Off"}})
+    {
+        SCOPED_TRACE(block);
+        std::vector<ParameterSetting> settings = {{"1.Thresh", "-6dB"}, {"4.Thresh", "-9dB"}, {"Band3", band3}};
+        for (const ParameterSetting& setting : master)
+            settings.push_back({"M." + setting.parameter, setting.value});
+        Renderer multiband(PluginLibrary::load(ORVEX_MULTIBAND_PLUGIN), settings, block);
+        multiband.writeBands(dir.path);
+        multiband.render(dir.file("in.wav"), dir.file("out.wav"));
+        Audio sum = in;
+        std::fill(sum.samples.begin(), sum.samples.end(), 0.0f);
+        for (int b = 1; b <= 5; ++b)
+        {
+            const Audio band = readAudio(dir.file("in.band" + std::to_string(b) + ".wav"));
+            ASSERT_EQ(band.samples.size(), sum.samples.size()) << b;
+            for (std::size_t i = 0; i < sum.samples.size(); ++i)
+                sum.samples[i] += band.samples[i];
+        }
+        writeAudio(dir.file("sum.wav"), sum);
+        Renderer(PluginLibrary::load(ORVEX_MAXIMIZER_PLUGIN), master, 512).render(dir.file("sum.wav"), dir.file("mastered.wav"));
+        const Audio out = readAudio(dir.file("out.wav"));
+        const Audio mastered = readAudio(dir.file("mastered.wav"));
+        ASSERT_EQ(mastered.samples.size(), out.samples.size());
+        float largest = 0.0f;
+        double difference = 0.0;
+        for (std::size_t i = 0; i < out.samples.size(); ++i)
+        {
+            largest = std::max(largest, std::fabs(out.samples[i]));
+            difference = std::max(difference, std::fabs(static_cast<double>(out.samples[i]) - mastered.samples[i]));
+        }
+        EXPECT_GT(largest, 0.5f); // not silence
+        EXPECT_LE(difference, 1e-6);
+    }
 }
 #endif
 

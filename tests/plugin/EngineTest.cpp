@@ -358,3 +358,68 @@ TEST(Engine, GainMetersReadTheReductionEachMaximizerApplies)
         }
     }
 }
+
+TEST(Engine, TapsHoldWhatTheMasterSumsAndNothingBeyondTheirFrames)
+{
+    // Blocks of up to 300 frames, run in pieces of 64, into taps of 200
+    // frames: each block writes min(block, 200) frames and not one more; their
+    // sum, band 3 switched off, is what the master (37 frames late) plays.
+    constexpr int kFrames = 200;
+    constexpr std::size_t kRoom = 320;
+    constexpr float kUntouched = 7.0f;
+    Rig rig(settingsAt(44100.0f), 64);
+    rig.runner.delays = true;
+    rig.runner.latencies[MultibandEngine::kMaster].store(37);
+    rig.engine.setBand(2, false);
+    rig.start(44100.0f);
+    std::vector<float> buffers(2 * MultibandEngine::kBands * kRoom, kUntouched);
+    MultibandEngine::Taps taps;
+    for (int b = 0; b < MultibandEngine::kBands; ++b)
+        for (int c = 0; c < 2; ++c)
+            taps.channels[b][c] = buffers.data() + static_cast<std::size_t>(2 * b + c) * kRoom;
+    taps.frames = kFrames;
+
+    const Stereo input = noise(6000, 9);
+    // NaN where a block longer than the taps left a frame unrecorded.
+    const std::vector<float> unknown(input[0].size(), std::nanf(""));
+    Stereo sum{unknown, unknown};
+    std::size_t blockStart = 0;
+    const auto collect = [&](std::size_t done) {
+        const std::size_t written = std::min<std::size_t>(done - blockStart, kFrames);
+        for (std::size_t i = 0; i < kRoom; ++i)
+            for (int c = 0; c < 2; ++c)
+            {
+                float total = 0.0f;
+                for (int b = 0; b < MultibandEngine::kBands; ++b)
+                {
+                    const float sample = taps.channels[b][c][i];
+                    ASSERT_EQ(sample == kUntouched, i >= written) << "band " << b << " frame " << i;
+                    ASSERT_TRUE(b != 2 || i >= written || sample == 0.0f);
+                    total += sample;
+                }
+                if (i < written)
+                    sum[static_cast<std::size_t>(c)][blockStart + i] = total;
+            }
+        std::fill(buffers.begin(), buffers.end(), kUntouched);
+        blockStart = done;
+    };
+    EXPECT_EQ(rig.engine.setTaps(taps), 37);
+    const Stereo output = rig.run(input, -300, collect);
+    collect(input[0].size());
+    std::size_t recorded = 0;
+    for (std::size_t t = 37; t < output[0].size(); ++t)
+        for (std::size_t c = 0; c < 2; ++c)
+            if (!std::isnan(sum[c][t - 37]))
+            {
+                ASSERT_EQ(output[c][t], sum[c][t - 37]) << t;
+                ++recorded;
+            }
+    EXPECT_GT(recorded, input[0].size());
+    EXPECT_GT(*std::max_element(output[0].begin(), output[0].end()), 0.1f);
+
+    // Stopped, nothing is written.
+    rig.engine.setTaps({});
+    blockStart = 0;
+    rig.run(input, 100, [&](std::size_t done) { blockStart = done; });
+    EXPECT_EQ(std::count(buffers.begin(), buffers.end(), kUntouched), static_cast<long>(buffers.size()));
+}
