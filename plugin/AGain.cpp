@@ -310,7 +310,7 @@ VstInt32 AGain::getVendorVersion()
 VstIntPtr AGain::vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
     if (index == GainMeterCall::kCode)
-        return readGainMeters(value, ptr);
+        return readGainMeters(value, ptr, opt != 0.0f);
     if (index == BandTapCall::kCode)
         return tapBands(value, ptr);
     return 0;
@@ -336,7 +336,7 @@ VstIntPtr AGain::tapBands(VstIntPtr size, void* ptr)
     return BandTapCall::kCode;
 }
 
-VstIntPtr AGain::readGainMeters(VstIntPtr size, void* ptr)
+VstIntPtr AGain::readGainMeters(VstIntPtr size, void* ptr, bool truePeak)
 {
     static_assert(GainMeterCall::kInstances == kNumInstances, "one reading per instance");
     if (ptr == nullptr || size < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
@@ -349,7 +349,7 @@ VstIntPtr AGain::readGainMeters(VstIntPtr size, void* ptr)
         readings->holdDb[i] = reading.holdDb;
     }
     const OutputPeakMeter::Reading peak =
-        opt != 0.0f ? engine.outputPeak() : OutputPeakMeter::Reading{OutputPeakMeter::kFloorDb, OutputPeakMeter::kFloorDb};
+        truePeak ? engine.outputPeak() : OutputPeakMeter::Reading{OutputPeakMeter::kFloorDb, OutputPeakMeter::kFloorDb};
     readings->truePeakBlockDb = peak.blockDb;
     readings->truePeakHoldDb = peak.holdDb;
     return GainMeterCall::kCode;

@@ -74,7 +74,8 @@ private:
     // Crossover `index` in Hz as its parameter stands at the current rate.
     float crossoverHz(int index) const;
 
-    VstIntPtr readGainMeters(VstIntPtr size, void* readings);
+    // truePeak: the host asks for the output's true peak too (measured from then on).
+    VstIntPtr readGainMeters(VstIntPtr size, void* readings, bool truePeak);
     VstIntPtr tapBands(VstIntPtr size, void* taps);
 
     // Stores the record's latency; under the engine's lock.
