@@ -1,5 +1,6 @@
 #include "plugin/InnerInstances.h"
 
+#include "crossover/StereoBlock.h"
 #include "plugin/Platform.h"
 #include "vst/ParameterTable.h"
 #include "vst/TextConversion.h"
@@ -21,13 +22,7 @@ VstIntPtr ORVEX_VSTCALL innerHostCallback(AEffect*, VstInt32 opcode, VstInt32, V
     return opcode == audioMasterVersion ? kVstVersion : 0;
 }
 
-void zero(float* const* channels, int n)
-{
-    if (n <= 0)
-        return;
-    std::memset(channels[0], 0, sizeof(float) * static_cast<std::size_t>(n));
-    std::memset(channels[1], 0, sizeof(float) * static_cast<std::size_t>(n));
-}
+using StereoBlock::zero;
 } // namespace
 
 InnerInstances::InnerInstances(const char* effectName) : effectName(effectName)

@@ -1,6 +1,7 @@
 #include "plugin/MultibandEngine.h"
 
 #include "crossover/KernelDesign.h"
+#include "crossover/StereoBlock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,22 +12,8 @@ namespace
 // Enough retired splitters kept for the largest change: one per band.
 constexpr std::size_t kSpareSplitters = MultibandEngine::kBands;
 
-void zero(float* const* channels, int n)
-{
-    if (n <= 0)
-        return;
-    std::memset(channels[0], 0, sizeof(float) * static_cast<std::size_t>(n));
-    std::memset(channels[1], 0, sizeof(float) * static_cast<std::size_t>(n));
-}
-
-void copy(float* const* to, const float* const* from, int n)
-{
-    if (n <= 0)
-        return;
-    for (int c = 0; c < 2; ++c)
-        if (to[c] != from[c])
-            std::memmove(to[c], from[c], sizeof(float) * static_cast<std::size_t>(n));
-}
+using StereoBlock::copy;
+using StereoBlock::zero;
 
 void add(float* const* to, const float* const* from, int n)
 {
