@@ -57,8 +57,8 @@ __attribute__((target("avx2,fma"))) float loudestAvx2(const float* x, int n, con
         for (const __m256 sum : sums)
             lanes = _mm256_max_ps(_mm256_and_ps(sum, magnitude), lanes);
     }
-    alignas(32) float each[8];
-    _mm256_store_ps(each, lanes);
+    float each[8];
+    _mm256_storeu_ps(each, lanes);
     float largest = *std::max_element(each, each + 8);
     return std::max(largest, i < n ? loudestPlain(x + i, n - i, phases) : 0.0f);
 }
