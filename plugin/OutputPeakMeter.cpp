@@ -12,7 +12,6 @@
 namespace
 {
 constexpr int kTaps = Dsp::kQuarterSampleTaps;
-constexpr int kAhead = Dsp::kQuarterSampleAhead;
 
 // The largest magnitude of the samples x[0 .. n-1] and of the three points
 // after each of x[-kAhead .. n-1-kAhead]: the point at x[i] + r / 4 reads
