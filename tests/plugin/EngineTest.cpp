@@ -3,6 +3,7 @@
 // and the threads that may call it, without any plug-in library.
 #include "crossover/GrowableBuffer.h"
 #include "plugin/MultibandEngine.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 namespace
 {
 
-using Stereo = std::array<std::vector<float>, 2>;
 constexpr double kPi = 3.14159265358979323846;
 
 CrossoverSettings settingsAt(float rate, float firstHz = 200.0f, int firstStep = 2)
@@ -122,17 +122,6 @@ Stereo tone(float rate, double hz, double seconds, double amplitude = 0.3, doubl
         const double envelope = edge >= 1.0 ? 1.0 : 0.5 - 0.5 * std::cos(kPi * edge);
         signal[0][t] = signal[1][t] = static_cast<float>(envelope * amplitude * std::sin(2.0 * kPi * hz * t / rate));
     }
-    return signal;
-}
-
-Stereo noise(std::size_t length, unsigned seed)
-{
-    std::mt19937 engine(seed);
-    std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
-    Stereo signal{std::vector<float>(length), std::vector<float>(length)};
-    for (auto& channel : signal)
-        for (float& sample : channel)
-            sample = uniform(engine);
     return signal;
 }
 
@@ -292,7 +281,7 @@ TEST(Engine, BeforeAnyRateTheLatencyCountsEveryMaximizer)
         ASSERT_FALSE(rig.told.values.empty());
         EXPECT_EQ(rig.told.values.back(), latency);
         // Band 1 alone passes the input: it leaves exactly that much later.
-        const Stereo input = noise(12000, 3);
+        const Stereo input = seededNoise(12000, 3, 0.5f);
         const Stereo output = rig.run(input, -700);
         for (int c = 0; c < 2; ++c)
             for (std::size_t t = 0; t < output[0].size(); ++t)
@@ -314,7 +303,7 @@ TEST(Engine, BandsWhoseMaximizersDelayThemDifferentlyReachTheSumTogether)
         delayed.runner.latencies[i].store(latencies[i]);
     delayed.start(44100.0f);
     EXPECT_EQ(delayed.engine.latency(), plain.engine.latency() + 1037);
-    const Stereo input = noise(20000, 8);
+    const Stereo input = seededNoise(20000, 8, 0.5f);
     const Stereo reference = plain.run(input, -600);
     const Stereo output = delayed.run(input, -600);
     for (int c = 0; c < 2; ++c)
@@ -379,7 +368,7 @@ TEST(Engine, TapsHoldWhatTheMasterSumsAndNothingBeyondTheirFrames)
             taps.channels[b][c] = buffers.data() + static_cast<std::size_t>(2 * b + c) * kRoom;
     taps.frames = kFrames;
 
-    const Stereo input = noise(6000, 9);
+    const Stereo input = seededNoise(6000, 9, 0.5f);
     // NaN where a block longer than the taps left a frame unrecorded.
     const std::vector<float> unknown(input[0].size(), std::nanf(""));
     Stereo sum{unknown, unknown};

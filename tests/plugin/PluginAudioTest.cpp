@@ -3,6 +3,7 @@
 // double-precision model of the crossover.
 #include "CrossoverReference.h"
 #include "TestHost.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,6 @@ const std::array<int, 5> kBandSwitch = {0, 3, 6, 9, 12};
 // The right channel carries the left's signal scaled by this, so a swap shows.
 constexpr float kRightScale = -0.75f;
 
-using Stereo = std::array<std::vector<float>, 2>;
 using BlockSizes = std::function<int()>;
 
 BlockSizes fixedBlocks(int n)
@@ -88,13 +88,7 @@ Stereo impulse(std::size_t length, std::size_t at, float amplitude)
 // maximizer limits it.
 Stereo quietNoise(std::size_t length, unsigned seed)
 {
-    std::mt19937 engine(seed);
-    std::uniform_real_distribution<float> noise(-0.1f, 0.1f);
-    Stereo signal{std::vector<float>(length), std::vector<float>(length)};
-    for (auto& channel : signal)
-        for (float& sample : channel)
-            sample = noise(engine);
-    return signal;
+    return seededNoise(length, seed, 0.1f);
 }
 
 // A running effect as a host sets one up: rate (the first crossover rebuild), block size, resume.
