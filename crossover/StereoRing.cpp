@@ -17,10 +17,16 @@ bool StereoRing::reserve(int frames)
     }
     if (!complete)
         return false;
-    capacity = frames;
+    reserved = frames;
+    use(frames);
+    return true;
+}
+
+void StereoRing::use(int frames)
+{
+    capacity = std::clamp(frames, std::min(reserved, 1), reserved);
     end = 0;
     written = 0;
-    return true;
 }
 
 void StereoRing::write(const float* const* inputs, int n)

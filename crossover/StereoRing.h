@@ -19,6 +19,10 @@ public:
     // Allocates; false when memory ran out (the ring then keeps its old room
     // and what it held).
     bool reserve(int frames);
+    // Keeps to the first `frames` of the memory reserved (at most all of it),
+    // so that a short history stays in a few cache lines whatever the room
+    // reserved; forgets what was written. Allocates nothing.
+    void use(int frames);
     int room() const { return capacity; }
     // Frames written since the last clear, at most the room.
     int held() const { return written; }
@@ -65,7 +69,8 @@ private:
     }
 
     GrowableBuffer ring[kChannels];
-    int capacity = 0;
+    int reserved = 0; // frames of memory per channel
+    int capacity = 0; // frames of it in use
     int end = 0;     // index of the next frame written
     int written = 0; // frames written since the last clear, up to capacity
 };

@@ -8,8 +8,9 @@
 //
 // measure() runs on the audio thread under the effect lock and allocates
 // nothing; the readings are atomics, so any thread reads them whole at any
-// time. Input older than the room reserved (a second) is not kept: an
-// instance whose latency reaches beyond it reads 0.
+// time. Of the room reserved (a second) it uses only the latency and a block,
+// so the history stays in cache; an instance whose latency reaches beyond a
+// second reads 0.
 #pragma once
 
 #include "crossover/StereoRing.h"
@@ -48,6 +49,8 @@ public:
 
 private:
     StereoRing inputs;
+    int maxBlock = 1;
+    int laidOutFor = -1; // the latency the history is laid out for
     float rate = 44100.0f;
     std::atomic<float> blockDb{0.0f};
     std::atomic<float> holdDb{0.0f};

@@ -5,7 +5,7 @@
 // (the interpolator reads that far ahead); a restart forgets them.
 //
 // measure() runs on the audio thread, allocates nothing and works in fixed
-// pieces (eight points of each phase at a time where the processor has AVX2
+// pieces (eight points of each kind at a time where the processor has AVX2
 // and FMA); the readings are atomics, so any thread reads them whole.
 #pragma once
 
@@ -27,6 +27,18 @@ public:
         float holdDb;  // the loudest since, falling
     };
 
+    // The interpolator's taps folded on their symmetry: the half-sample phase
+    // is symmetric, so half[k] weighs the pair of inputs k from either end;
+    // the quarter and three-quarter phases mirror each other, so their sum
+    // and difference (halved) weigh the pair's sum and difference.
+    struct Folded
+    {
+        static constexpr int kPairs = Dsp::kQuarterSampleTaps / 2;
+        float half[kPairs];
+        float sum[kPairs];
+        float difference[kPairs];
+    };
+
     OutputPeakMeter();
 
     void setSampleRate(float sampleRate);
@@ -40,10 +52,13 @@ public:
     }
 
 private:
-    static constexpr int kHistory = Dsp::kQuarterSampleTaps - 1;
+    // The interpolator reads kQuarterSampleTaps - 1 samples back; the widest
+    // vector path reads a whole vector of sixteen back.
+    static constexpr int kHistory = 16;
+    static_assert(kHistory >= Dsp::kQuarterSampleTaps - 1, "the history holds what the interpolator reads");
     static constexpr int kPiece = 256;
 
-    Dsp::QuarterSamplePhases phases;
+    Folded taps;
     // Per channel: the last kHistory samples, then the piece being measured.
     std::array<std::array<float, kHistory + kPiece>, 2> buffer{};
     float rate = 44100.0f;
