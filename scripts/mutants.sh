@@ -32,6 +32,9 @@ alignment-fade-jumps | plugin/BandAlignment.cpp | Engine | ramp.target(target ==
 tap-past-its-frames | plugin/MultibandEngine.cpp | Engine | const int frames = std::min(n, taps.frames - offset); | const int frames = std::min(n, taps.frames);
 tap-before-the-switch | plugin/MultibandEngine.cpp | Engine | gates[b].apply(out, n);\n            copy(tap, out, frames); | copy(tap, out, frames);\n            gates[b].apply(out, n);
 design-waits | plugin/MultibandEngine.cpp | Engine | if (designing.exchange(true))\n            return; | while (designing.exchange(true)) {}
+# --- the meters ---
+gain-history-short | plugin/GainMeter.cpp | Meters | const int kept = std::min(latency, n); | const int kept = std::min(latency, n) / 2;
+peak-taps-unfolded | plugin/OutputPeakMeter.cpp | Meters | taps.difference[k] = 0.5f * (phases[0][early] - phases[0][late]); | taps.difference[k] = 0.5f * (phases[0][early] + phases[0][late]);
 # --- the inner maximizer ---
 threshold-ignored | maximizer/Limiter.cpp | MaximizerPlugin | drive = fromDb(-settings.thresholdDb); | drive = 1.0f;
 rate-not-passed-on | maximizer/OrvexMaximizer.cpp | MaximizerPlugin | appliedSampleRate = rate;\n        limiter.setSampleRate(rate); | appliedSampleRate = rate;
@@ -43,7 +46,7 @@ nyquist-band-ignored | maximizer/TruePeakDetector.cpp | Limiter\. | constexpr fl
 later-partitions-off-by-1% | crossover/PartitionedKernel.cpp | BandSplitter\. | const float scale = 1.0f / static_cast<float>(n); | const float scale = (partition > 0 ? 1.01f : 1.0f) / static_cast<float>(n);
 EOF
 
-targets=(PluginAudioTest PluginShellTest EngineTest MaximizerPluginTest LimiterTest BandSplitterTest)
+targets=(PluginAudioTest PluginShellTest EngineTest MeterTest MaximizerPluginTest LimiterTest BandSplitterTest)
 
 trim() { local s=$1; s=${s#"${s%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
 
