@@ -108,7 +108,9 @@ RenderResult Renderer::render(const std::string& input, const std::string& outpu
     GainReductionHistory history(static_cast<std::int64_t>(LoudnessMeter::stepFramesAt(reader.sampleRate())),
                                  result.latency, reader.frames());
     std::array<float, GainReductionSummary::kInstances> blockDb{};
-    bool metered = true; // until the plug-in does not answer
+    // Asked once before the first block: a plug-in may run its meters only
+    // from the first reading on.
+    bool metered = instance.gainMeters(blockDb);
     while (BlockRing::Block* source = in.next())
     {
         if (cancel && cancel->load(std::memory_order_relaxed))

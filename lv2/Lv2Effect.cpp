@@ -183,9 +183,11 @@ void Lv2Effect::run(std::uint32_t frames)
 void Lv2Effect::writeMeters()
 {
     GainMeterReadings readings{};
-    // The true peak is measured only for a host that connected its port.
+    // The meters run only for a host that connected their ports; the true
+    // peak only for one that connected its own.
     const bool truePeak = meterOutputs.size() > GainMeterCall::kInstances && meterOutputs[GainMeterCall::kInstances];
-    if (meterOutputs.empty() || !GainMeterCall::read(effect, readings, truePeak))
+    const bool any = std::any_of(meterOutputs.begin(), meterOutputs.end(), [](const float* port) { return port != nullptr; });
+    if (!any || !GainMeterCall::read(effect, readings, truePeak))
         return;
     for (std::size_t i = 0; i < meterOutputs.size(); ++i)
     {

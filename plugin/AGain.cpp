@@ -342,6 +342,9 @@ VstIntPtr AGain::readGainMeters(VstIntPtr size, void* ptr, bool truePeak)
     if (ptr == nullptr || size < static_cast<VstIntPtr>(sizeof(GainMeterReadings)))
         return 0;
     auto* readings = static_cast<GainMeterReadings*>(ptr);
+    // The meters run from the first reading on; a host that never reads them
+    // pays nothing for them.
+    engine.setMetering(true);
     for (int i = 0; i < kNumInstances; ++i)
     {
         const GainMeter::Reading reading = engine.gainReduction(i);

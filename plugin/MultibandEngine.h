@@ -116,7 +116,8 @@ public:
     // The gain reduction instance `instance` (kMaster: the master) applied,
     // as of the last block; any thread.
     GainMeter::Reading gainReduction(int instance) const { return meters[instance].reading(); }
-    // Metering on (the default) or off; off, the readings stay where they are.
+    // Metering on or off (the default: a host that never reads the meters
+    // pays nothing for them); off, the readings stay where they are.
     void setMetering(bool on) { metering.store(on, std::memory_order_relaxed); }
     // The output's true peak, as of the last block; any thread. Measured
     // only from the first call on (while metering is on): a host that never
@@ -192,7 +193,7 @@ private:
     Crossover crossover;
     BandAlignment alignment;
     GainMeter meters[kInstances];
-    std::atomic<bool> metering{true};
+    std::atomic<bool> metering{false};
     bool metered = true; // whether the last block was metered
     OutputPeakMeter outputPeakMeter;
     std::atomic<bool> outputPeakWanted{false};

@@ -337,6 +337,7 @@ TEST(Engine, GainMetersReadTheReductionEachMaximizerApplies)
             rig.runner.latencies[i].store(latencies[i]);
         rig.runner.gains = c.gains;
         rig.runner.drives = c.drives;
+        rig.engine.setMetering(true);
         rig.start(44100.0f);
         rig.run(tone(44100.0f, c.hz, 1.0), -600);
         for (int i = 0; i < MultibandEngine::kInstances; ++i)
