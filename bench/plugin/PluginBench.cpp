@@ -3,6 +3,7 @@
 // driven 6 dB into its maximizer; the inner maximizer alone through its plug-in
 // interface; and the crossover rebuild at default and longest kernels.
 #include "vst/AEffect.h"
+#include "vst/GainMeterCall.h"
 
 #include <benchmark/benchmark.h>
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -112,6 +114,68 @@ void WholeEffectBandsDriven6dB(benchmark::State& state)
     processOneSecond(state, host, 1.0f);
 }
 BENCHMARK(WholeEffectBandsDriven6dB)->Unit(benchmark::kMillisecond);
+
+// What metering costs the whole effect: two effects with their bands driven
+// as above, one whose meters were read once (argument 1: the gain meters; 2:
+// and the output's true peak) and one never read, run a second at a time in
+// turn (plain, metered, metered, plain in every round, so a drift in the
+// machine's speed cancels). cost_% is the median over the rounds of the
+// metered effect's processor time against the plain one's, minus one.
+void WholeEffectMetering(benchmark::State& state)
+{
+    Effect plain, metered;
+    if (!plain.effect || !metered.effect)
+    {
+        state.SkipWithError("plug-in not loaded");
+        return;
+    }
+    for (AEffect* effect : {plain.effect, metered.effect})
+        for (int band = 0; band < 5; ++band)
+            effect->setParameter(effect, 13 + 6 * band, 0.2f);
+    GainMeterReadings readings{};
+    if (!GainMeterCall::read(metered.effect, readings, state.range(0) == 2))
+    {
+        state.SkipWithError("the effect has no meters");
+        return;
+    }
+    constexpr int kRate = 44100;
+    constexpr int kBlock = 512;
+    std::vector<float> in[2], out[2];
+    std::mt19937 engine(1);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    for (int c = 0; c < 2; ++c)
+    {
+        in[c].resize(kRate);
+        out[c].resize(kRate);
+        for (float& s : in[c])
+            s = noise(engine);
+    }
+    const auto pass = [&](AEffect* effect) {
+        const std::clock_t start = std::clock();
+        for (int at = 0; at < kRate; at += kBlock)
+        {
+            float* inputs[2] = {&in[0][at], &in[1][at]};
+            float* outputs[2] = {&out[0][at], &out[1][at]};
+            effect->processReplacing(effect, inputs, outputs, std::min(kBlock, kRate - at));
+        }
+        benchmark::DoNotOptimize(out[0].data());
+        return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    };
+    pass(plain.effect);
+    pass(metered.effect);
+    std::vector<double> ratios;
+    for (auto _ : state)
+    {
+        const double off = pass(plain.effect);
+        const double on = pass(metered.effect) + pass(metered.effect);
+        ratios.push_back(on / (off + pass(plain.effect)));
+    }
+    std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+    state.counters["cost_%"] = 100.0 * (ratios[ratios.size() / 2] - 1.0);
+    GainMeterCall::read(metered.effect, readings, state.range(0) == 2);
+    state.counters["master_gr_dB"] = readings.holdDb[5];
+}
+BENCHMARK(WholeEffectMetering)->ArgName("metering")->Arg(1)->Arg(2)->Iterations(40)->Unit(benchmark::kMillisecond);
 
 // The inner maximizer alone, through its plug-in interface, driven 12 dB into
 // its ceiling; argument: true peak off (0) or on (1).
