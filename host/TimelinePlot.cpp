@@ -13,7 +13,7 @@ namespace
 {
 constexpr double kWidth = 960.0;
 constexpr double kLeft = 70.0;
-constexpr double kRight = 30.0;
+constexpr double kRight = 160.0; // the legends, beside the panels
 constexpr double kTop = 50.0;
 constexpr double kLoudnessHeight = 260.0;
 constexpr double kReductionHeight = 200.0;
@@ -127,7 +127,7 @@ std::string TimelinePlot::render(const RenderResult& result, const std::string& 
     svg << panels[0].levelGrid("Short-term loudness (LUFS)");
     svg << panels[0].curve(decimate(input, stepSeconds, secondsToX), kInputColour, 1.5)
         << panels[0].curve(decimate(output, stepSeconds, secondsToX), kOutputColour, 2.0) << panels[0].frame()
-        << SvgStyle::legend(kWidth - kRight, kTop + 10, {"input", "output"}, {kInputColour, kOutputColour});
+        << SvgStyle::legend(kWidth - 10, kTop, {"input", "output"}, {kInputColour, kOutputColour});
     if (!reductions.empty())
     {
         const SvgStyle::Panel& panel = panels[1];
@@ -144,9 +144,7 @@ std::string TimelinePlot::render(const RenderResult& result, const std::string& 
             names.push_back(master ? "master" : "band " + std::to_string(k + 1));
             svg << panel.curve(points, colours.back(), master ? 2.0 : 1.5);
         }
-        // In the bottom corner, where only the deepest reductions reach.
-        const double legendHeight = 10.0 + 20.0 * static_cast<double>(names.size());
-        svg << panel.frame() << SvgStyle::legend(kWidth - kRight, panel.bottom - 10 - legendHeight, names, colours);
+        svg << panel.frame() << SvgStyle::legend(kWidth - 10, panel.top, names, colours);
     }
     svg << "</svg>\n";
     return svg.str();
