@@ -138,14 +138,13 @@ const auto lowestRatio = &lowestRatioPlain;
 #endif
 } // namespace
 
-void GainMeter::reserve(float sampleRate, int maxBlock)
+void GainMeter::reserve(float sampleRate)
 {
     if (sampleRate > 0.0f)
         rate = sampleRate;
-    const long long frames = std::llround(static_cast<double>(rate)) + std::max(maxBlock, 1);
+    const long long frames = std::llround(static_cast<double>(rate));
     if (frames < (1LL << 30))
         inputs.reserve(static_cast<int>(frames));
-    this->maxBlock = std::max(maxBlock, 1);
     restart();
 }
 
@@ -184,11 +183,16 @@ void GainMeter::measure(const float* const* in, const float* const* out, int n, 
             take(delayed[c], out[c] + at, count);
         at += count;
     });
-    for (int c = 0; c < StereoRing::kChannels && n > latency; ++c)
-        take(in[c], out[c] + latency, n - latency);
     // The history keeps the newest input a later block can ask for.
     const int kept = std::min(latency, n);
-    const float* newest[StereoRing::kChannels] = {in[0] + (n - kept), in[1] + (n - kept)};
+    const float* newest[StereoRing::kChannels] = {};
+    for (int c = 0; in != nullptr && c < StereoRing::kChannels; ++c) {
+        if (in[c] == nullptr)
+            continue;
+        if (n > latency)
+            take(in[c], out[c] + latency, n - latency);
+        newest[c] = in[c] + (n - kept);
+    }
     inputs.write(newest, kept);
 
     float reduction = 0.0f;

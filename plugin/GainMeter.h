@@ -32,14 +32,15 @@ public:
         float holdDb;  // the deepest since, falling at kFallDbPerSecond
     };
 
-    // Room for latencies up to a second at `sampleRate`, for blocks of up to
-    // maxBlock frames. Allocates; forgets the history and the readings.
-    void reserve(float sampleRate, int maxBlock);
+    // Room for latencies up to a second at `sampleRate`, for blocks of any
+    // length. Allocates; forgets the history and the readings.
+    void reserve(float sampleRate);
     // A new stream: the history is silence and the readings 0.
     void restart();
 
-    // Takes one block of n frames: the instance's input, its output, its
-    // latency in frames and the drive it adds in dB.
+    // Takes one block of n frames: the instance's input (null, or a null
+    // channel: silence), its output, its latency in frames and the drive it
+    // adds in dB.
     void measure(const float* const* in, const float* const* out, int n, int latency, float driveDb);
 
     Reading reading() const
@@ -49,7 +50,6 @@ public:
 
 private:
     StereoRing inputs;
-    int maxBlock = 1;
     int laidOutFor = -1; // the latency the history is laid out for
     float rate = 44100.0f;
     std::atomic<float> blockDb{0.0f};

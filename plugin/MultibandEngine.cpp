@@ -47,7 +47,7 @@ MultibandEngine::MultibandEngine(LatencyListener& listener, BandRunner& runner, 
     deferred.reserve();
     alignment.reserve(rate, maxBlock);
     for (GainMeter& meter : meters)
-        meter.reserve(rate, maxBlock);
+        meter.reserve(rate);
     outputPeakMeter.setSampleRate(rate);
     for (GainRamp& gate : gates) {
         gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));
@@ -72,7 +72,7 @@ void MultibandEngine::reserveLocked(int maxBlock)
     }
     alignment.reserve(requestedRate.load(), maxBlock);
     for (GainMeter& meter : meters)
-        meter.reserve(requestedRate.load(), maxBlock);
+        meter.reserve(requestedRate.load());
     if (complete)
         blockCapacity = maxBlock;
 }

@@ -234,7 +234,7 @@ void MultibandEngine::setSampleRate(float rate, const float (&hz)[kCrossovers], 
         Platform::ScopedLock hold(effectLock);
         alignment.reserve(rate, blockCapacity);
         for (GainMeter& meter : meters)
-            meter.reserve(rate, blockCapacity);
+            meter.reserve(rate);
         outputPeakMeter.setSampleRate(rate);
         for (GainRamp& gate : gates)
             gate.setLength(static_cast<int>(Crossover::kFadeSeconds * static_cast<double>(rate)));

@@ -124,7 +124,7 @@ void SixMetersAlone(benchmark::State& state)
 {
     GainMeter meters[MultibandEngine::kInstances];
     for (GainMeter& meter : meters)
-        meter.reserve(kRate, kBlock);
+        meter.reserve(kRate);
     Second in, out;
     fillNoise(in);
     for (auto& channel : out)

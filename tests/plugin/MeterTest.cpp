@@ -58,7 +58,7 @@ TEST(Meters, GainMeterReadsTheLowestRatioOfOutputToDelayedInput)
         output[0][1600] = kInfinity;
 
         GainMeter meter;
-        meter.reserve(44100.0f, 512);
+        meter.reserve(44100.0f);
         int t = 0;
         int laidOut = 0; // the block where the latency last changed
         for (int b = 0, previous = row.latency; t < kLength; ++b)
@@ -88,6 +88,14 @@ TEST(Meters, GainMeterReadsTheLowestRatioOfOutputToDelayedInput)
             t += n;
         }
     }
+    // No input at all is silence: nothing heard, nothing read.
+    GainMeter meter;
+    meter.reserve(44100.0f);
+    const Stereo output = seededNoise(100, 8, 0.5f);
+    const float* out[2] = {output[0].data(), output[1].data()};
+    for (int block = 0; block < 3; ++block)
+        meter.measure(nullptr, out, 100, 37, 0.0f);
+    EXPECT_EQ(meter.reading().blockDb, 0.0f);
 }
 
 TEST(Meters, OutputPeakReadsTheSamplesAndTheQuarterSamplePoints)
