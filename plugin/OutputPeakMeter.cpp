@@ -87,11 +87,11 @@ __attribute__((target("avx2,fma"))) float loudestAvx2(const float* x, int n, con
 }
 
 // Sixteen points of each kind at a time; x[-16 .. -1] must be readable. The
-// inputs of a pair are this vector's sixteen samples shifted back k and 11 - k
-// places, cut from it and the vector before rather than loaded again: every load of sixteen samples
-// at an odd place straddles two cache lines. The masked forms of the
-// instructions throughout: the unmasked ones trip an uninitialized-value
-// warning in GCC's header.
+// inputs of a pair are this vector's sixteen samples shifted back k and
+// 11 - k places, cut from it and the vector before rather than loaded again:
+// every load of sixteen samples at an odd place straddles two cache lines.
+// The masked forms of the instructions throughout: the unmasked ones trip an
+// uninitialized-value warning in GCC's header.
 constexpr auto kAll = static_cast<__mmask16>(0xffffu);
 
 // x[i - back .. i - back + 15], from current = x[i ..] and previous = x[i - 16 ..].

@@ -5,8 +5,9 @@
 // (the interpolator reads that far ahead); a restart forgets them.
 //
 // measure() runs on the audio thread, allocates nothing and works in fixed
-// pieces (eight points of each kind at a time where the processor has AVX2
-// and FMA); the readings are atomics, so any thread reads them whole.
+// pieces (sixteen points of each kind at a time with AVX-512, eight with AVX2
+// and FMA: Dsp::vectorLevel); the readings are atomics, so any thread reads
+// them whole.
 #pragma once
 
 #include "dsp/QuarterSampleTaps.h"
