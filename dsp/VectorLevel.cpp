@@ -11,7 +11,10 @@ VectorLevel offered()
 {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f"))
+    // The first processors with AVX-512 (before VBMI2 came) lower the clock
+    // of the whole core for a while after heavy 512-bit work, which would slow
+    // everything else the audio thread does; on them the meters keep to AVX2.
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vbmi2"))
         return VectorLevel::kAvx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
         return VectorLevel::kAvx2;

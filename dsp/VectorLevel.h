@@ -10,7 +10,7 @@ enum class VectorLevel
 {
     kBaseline, // what the compiler targets by default
     kAvx2,     // AVX2 with FMA
-    kAvx512,   // AVX-512 F
+    kAvx512,   // AVX-512 F, on processors that keep their clock with it
 };
 
 VectorLevel vectorLevel();
