@@ -14,4 +14,20 @@ enum class VectorLevel
 };
 
 VectorLevel vectorLevel();
+
+// Of the versions of one routine, the one for vectorLevel().
+template <typename Routine>
+Routine widest(Routine avx512, Routine avx2, Routine baseline)
+{
+    switch (vectorLevel())
+    {
+    case VectorLevel::kAvx512:
+        return avx512;
+    case VectorLevel::kAvx2:
+        return avx2;
+    case VectorLevel::kBaseline:
+        break;
+    }
+    return baseline;
+}
 } // namespace Dsp

@@ -118,21 +118,14 @@ __attribute__((target("sse4.1"))) float lowestRatioSse41(const float* x, const f
     return floatOf(static_cast<std::uint32_t>(lowestRatioBody(x, y, n)));
 }
 
-float (*chooseLowestRatio())(const float*, const float*, int)
+// Without AVX2: SSE4.1 where the processor has it.
+float (*baselineLowestRatio())(const float*, const float*, int)
 {
-    switch (Dsp::vectorLevel()) {
-    case Dsp::VectorLevel::kAvx512:
-        return &lowestRatioAvx512;
-    case Dsp::VectorLevel::kAvx2:
-        return &lowestRatioAvx2;
-    case Dsp::VectorLevel::kBaseline:
-        break;
-    }
     __builtin_cpu_init();
     return __builtin_cpu_supports("sse4.1") ? &lowestRatioSse41 : &lowestRatioPlain;
 }
 
-const auto lowestRatio = chooseLowestRatio();
+const auto lowestRatio = Dsp::widest(&lowestRatioAvx512, &lowestRatioAvx2, baselineLowestRatio());
 #else
 const auto lowestRatio = &lowestRatioPlain;
 #endif

@@ -154,20 +154,7 @@ __attribute__((target("avx512f"))) float loudestAvx512(const float* x, int n, co
     return std::max(largest, i < n ? loudestAvx2(x + i, n - i, taps) : 0.0f);
 }
 
-float (*chooseLoudest())(const float*, int, const OutputPeakMeter::Folded&)
-{
-    switch (Dsp::vectorLevel()) {
-    case Dsp::VectorLevel::kAvx512:
-        return &loudestAvx512;
-    case Dsp::VectorLevel::kAvx2:
-        return &loudestAvx2;
-    case Dsp::VectorLevel::kBaseline:
-        break;
-    }
-    return &loudestPlain;
-}
-
-const auto loudestPoint = chooseLoudest();
+const auto loudestPoint = Dsp::widest(&loudestAvx512, &loudestAvx2, &loudestPlain);
 #else
 const auto loudestPoint = &loudestPlain;
 #endif

@@ -55,6 +55,40 @@ struct Effect
     AEffect* effect = nullptr;
 };
 
+// One second of seeded stereo noise of the given peak at 44.1 kHz, and room
+// for what comes out.
+struct StereoSecond
+{
+    static constexpr int kRate = 44100;
+    static constexpr int kBlock = 512;
+
+    explicit StereoSecond(float peak)
+    {
+        std::mt19937 engine(1);
+        std::uniform_real_distribution<float> noise(-peak, peak);
+        for (int c = 0; c < 2; ++c)
+        {
+            in[c].resize(kRate);
+            out[c].resize(kRate);
+            for (float& s : in[c])
+                s = noise(engine);
+        }
+    }
+    // Runs the second through `effect`, kBlock frames at a time.
+    void process(AEffect* effect)
+    {
+        for (int at = 0; at < kRate; at += kBlock)
+        {
+            float* inputs[2] = {&in[0][at], &in[1][at]};
+            float* outputs[2] = {&out[0][at], &out[1][at]};
+            effect->processReplacing(effect, inputs, outputs, std::min(kBlock, kRate - at));
+        }
+        benchmark::DoNotOptimize(out[0].data());
+    }
+
+    std::vector<float> in[2], out[2];
+};
+
 // Processes one second of seeded stereo noise of the given peak, 512 frames
 // at a time, per iteration. Counters: seconds of audio per second of
 // processing, and the output's peak in dBFS over the last second.
@@ -65,28 +99,10 @@ void processOneSecond(benchmark::State& state, Effect& host, float peak)
         state.SkipWithError("plug-in not loaded");
         return;
     }
-    constexpr int kRate = 44100;
-    constexpr int kBlock = 512;
-    std::vector<float> in[2], out[2];
-    std::mt19937 engine(1);
-    std::uniform_real_distribution<float> noise(-peak, peak);
-    for (int c = 0; c < 2; ++c)
-    {
-        in[c].resize(kRate);
-        out[c].resize(kRate);
-        for (float& s : in[c])
-            s = noise(engine);
-    }
+    StereoSecond second(peak);
     for (auto _ : state)
-    {
-        for (int at = 0; at < kRate; at += kBlock)
-        {
-            float* inputs[2] = {&in[0][at], &in[1][at]};
-            float* outputs[2] = {&out[0][at], &out[1][at]};
-            host.effect->processReplacing(host.effect, inputs, outputs, std::min(kBlock, kRate - at));
-        }
-        benchmark::DoNotOptimize(out[0].data());
-    }
+        second.process(host.effect);
+    const auto& out = second.out;
     float outPeak = 0.0f;
     for (const auto& channel : out)
         for (float s : channel)
@@ -138,27 +154,10 @@ void WholeEffectMetering(benchmark::State& state)
         state.SkipWithError("the effect has no meters");
         return;
     }
-    constexpr int kRate = 44100;
-    constexpr int kBlock = 512;
-    std::vector<float> in[2], out[2];
-    std::mt19937 engine(1);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    for (int c = 0; c < 2; ++c)
-    {
-        in[c].resize(kRate);
-        out[c].resize(kRate);
-        for (float& s : in[c])
-            s = noise(engine);
-    }
-    const auto pass = [&](AEffect* effect) {
+    StereoSecond second(1.0f);
+    const auto pass = [&second](AEffect* effect) {
         const std::clock_t start = std::clock();
-        for (int at = 0; at < kRate; at += kBlock)
-        {
-            float* inputs[2] = {&in[0][at], &in[1][at]};
-            float* outputs[2] = {&out[0][at], &out[1][at]};
-            effect->processReplacing(effect, inputs, outputs, std::min(kBlock, kRate - at));
-        }
-        benchmark::DoNotOptimize(out[0].data());
+        second.process(effect);
         return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     };
     pass(plain.effect);
